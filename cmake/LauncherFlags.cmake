@@ -1,0 +1,12 @@
+# Code generation for the launcher and the target zstd: Zen 4 (AVX-512 and BMI2, used without
+# a run-time check). This GCC has no znver4, so it is znver3 plus the AVX-512 subsets.
+set(KELVOR_TARGET_CPU_FLAGS
+    -march=znver3 -mavx512f -mavx512cd -mavx512bw -mavx512dq -mavx512vl -mavx512ifma
+    -mavx512vbmi -mavx512vbmi2 -mavx512vnni -mavx512bitalg -mavx512vpopcntdq -mavx512bf16)
+
+# The launcher itself: no exceptions, no RTTI, warnings as errors.
+add_library(kelvor_launcher_flags INTERFACE)
+target_compile_options(kelvor_launcher_flags INTERFACE
+    ${KELVOR_TARGET_CPU_FLAGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+target_link_libraries(kelvor_launcher_flags INTERFACE kelvor_warnings)

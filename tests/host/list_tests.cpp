@@ -1,0 +1,160 @@
+// Reading payload blocks back: list reports each kind of damage by the part it is in.
+#include <gtest/gtest.h>
+
+#include <zstd.h>
+
+#include "payload_block_reader.h"
+#include "tool_error.h"
+#include "tool_support.h"
+
+namespace kelvor {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+void put_le(Bytes& out, std::uint64_t value, int count) {
+    for (int i = 0; i < count; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+Bytes entry(const std::u16string& name, const std::string& data) {
+    Bytes bytes;
+    for (const char16_t unit : name) put_le(bytes, unit, 2);
+    put_le(bytes, 0, 2);
+    put_le(bytes, data.size(), 8);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+Bytes end_marker() { return Bytes{0, 0}; }
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// A block around an arbitrary entry stream, laid out as the packer lays it out.
+Bytes block_of(const Bytes& stream) {
+    Bytes frame(ZSTD_compressBound(stream.size()));
+    frame.resize(ZSTD_compress(frame.data(), frame.size(), stream.data(), stream.size(), 3));
+    Bytes block(3 + frame.size());
+    block[0] = 'K';
+    block[1] = 'A';
+    block[2] = 'Y';
+    std::copy(frame.begin(), frame.end(), block.begin() + 3);
+    put_le(block, 0, 4);
+    put_le(block, 7 + frame.size(), 8);
+    return block;
+}
+
+const Bytes kGoodStream = concat({entry(u"app.dll", "MZ"), entry(u"data\\empty", ""),
+                                  entry(u"data\\x.bin", std::string(100000, 'x')), end_marker()});
+
+std::string damage_message(const Bytes& block) {
+    try {
+        read_payload_block(block.data(), block.size());
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+    return "(accepted)";
+}
+
+TEST(ReadBlock, ListsEntriesAndTotals) {
+    const Bytes block = block_of(kGoodStream);
+    const auto contents = read_payload_block(block.data(), block.size());
+    ASSERT_EQ(contents.entries.size(), 3u);
+    EXPECT_EQ(contents.entries[0].name, u"app.dll");
+    EXPECT_EQ(contents.entries[1].size, 0u);
+    EXPECT_EQ(contents.entries[2].size, 100000u);
+    EXPECT_EQ(contents.file_bytes, 100002u);
+    EXPECT_EQ(contents.stream_bytes, kGoodStream.size());
+    EXPECT_EQ(contents.block_bytes, block.size());
+    EXPECT_EQ(contents.frame_bytes, block.size() - 15);
+}
+
+struct Damage {
+    const char* label;
+    std::function<Bytes()> make;
+    const char* message;
+};
+
+const Damage kDamages[] = {
+    {"lower-case header", [] { auto b = block_of(kGoodStream); b[0] = 'k'; return b; }, "header:"},
+    {"third header byte", [] { auto b = block_of(kGoodStream); b[2] = 'Z'; return b; }, "header:"},
+    {"too short for a header", [] { return Bytes{'K', 'A'}; }, "header:"},
+    {"not a zstd frame", [] { auto b = block_of(kGoodStream); b[3] ^= 0xFF; return b; }, "frame:"},
+    {"cut inside the frame", [] { auto b = block_of(kGoodStream); b.resize(b.size() / 2); return b; }, "frame:"},
+    {"corrupted block header",
+     [] {
+         auto b = block_of(kGoodStream);
+         // The first block header follows the magic number and the frame header.
+         ZSTD_frameHeader header;
+         ZSTD_getFrameHeader(&header, b.data() + 3, b.size() - 3);
+         b[3 + header.headerSize + 2] = 0xFF;
+         return b;
+     },
+     "frame:"},
+    {"entry stream without an end marker",
+     [] { return block_of(concat({entry(u"app.dll", "MZ")})); }, "entry stream: truncated in the name of entry 2"},
+    {"entry stream cut inside data",
+     [] {
+         auto stream = entry(u"app.dll", "MZMZMZ");
+         stream.resize(stream.size() - 2);
+         return block_of(stream);
+     },
+     "entry stream: truncated in the data of entry 1 'app.dll' (4 of 6 bytes)"},
+    {"entry stream cut inside a size",
+     [] {
+         auto stream = entry(u"app.dll", "");
+         stream.resize(stream.size() - 3);
+         return block_of(stream);
+     },
+     "entry stream: truncated in the size of entry 1"},
+    {"bytes after the end marker", [] { return block_of(concat({kGoodStream, Bytes{1, 2, 3}})); },
+     "entry stream: 3 bytes follow the end marker"},
+    {"name too long",
+     [] { return block_of(concat({entry(std::u16string(1024, u'n'), ""), end_marker()})); },
+     "entry stream: the name of entry 1 is longer than 1023"},
+    {"zero tail not zero", [] { auto b = block_of(kGoodStream); b[b.size() - 10] = 1; return b; },
+     "tail: byte"},
+    {"tail offset wrong", [] { auto b = block_of(kGoodStream); b[b.size() - 8] ^= 1; return b; },
+     "tail: the tail offset holds"},
+    {"tail missing", [] { auto b = block_of(kGoodStream); b.resize(b.size() - 12); return b; }, "tail: 0 bytes"},
+};
+
+class ReadBlockDamage : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(ReadBlockDamage, IsReportedWithItsPart) {
+    const std::string message = damage_message(GetParam().make());
+    EXPECT_EQ(message.rfind(GetParam().message, 0) == 0 || message.find(GetParam().message) != std::string::npos,
+              true)
+        << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, ReadBlockDamage, ::testing::ValuesIn(kDamages),
+                         [](const ::testing::TestParamInfo<Damage>& param) { return testing::case_name(param.param.label); });
+
+TEST(ListCommand, PrintsEntriesAndTotalsAndFailsOnDamage) {
+    testing::ScratchDirectory scratch;
+    const Bytes good = block_of(kGoodStream);
+    testing::write_file(scratch / "good.bin", std::string(good.begin(), good.end()));
+    const auto listed = testing::run_tool({"list", (scratch / "good.bin").string()});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_NE(listed.out.find("        100000  data\\x.bin\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("3 entries, 100002 bytes of files"), std::string::npos) << listed.out;
+
+    Bytes bad = good;
+    bad[bad.size() - 8] ^= 1;
+    testing::write_file(scratch / "bad.bin", std::string(bad.begin(), bad.end()));
+    const auto damaged = testing::run_tool({"list", (scratch / "bad.bin").string()});
+    EXPECT_EQ(damaged.exit_code, 1);
+    EXPECT_NE(damaged.err.find("bad.bin': tail:"), std::string::npos) << damaged.err;
+
+    const auto missing = testing::run_tool({"list", (scratch / "none.bin").string()});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace kelvor

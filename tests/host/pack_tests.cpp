@@ -1,0 +1,322 @@
+// The packer, through the real kelvor-onefile binary: the bytes it writes, and what it does
+// with input that a payload cannot carry.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sys/stat.h>
+#include <zstd.h>
+
+#include "payload_block_reader.h"
+#include "payload_block_writer.h"
+#include "text_encoding.h"
+#include "tool_support.h"
+
+namespace kelvor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_bytes;
+using testing::run_tool;
+using testing::ScratchDirectory;
+using testing::write_file;
+
+std::uint64_t get_le64(const unsigned char* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+std::vector<unsigned char> pack(const std::vector<std::string>& arguments, const fs::path& output) {
+    std::vector<std::string> all{"pack", "-o", output.string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    const auto run = run_tool(all);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    return read_bytes(output);
+}
+
+// A tree with nested directories, an empty file, non-ASCII names and sizes around the
+// launcher's 32,768-byte write piece.
+void make_sample_tree(const fs::path& root) {
+    write_file(root / "app.dll", "MZ pretend DLL");
+    write_file(root / "data" / "empty.txt", "");
+    write_file(root / "data" / "one", "1");
+    write_file(root / "data" / "deep" / "er" / "piece.bin", std::string(32768, 'p'));
+    write_file(root / "data" / "deep" / "er" / "piece+1.bin", std::string(32769, 'q'));
+    write_file(root / "caf\xC3\xA9" / "\xE6\x97\xA5\xE6\x9C\xAC.txt", "non-ASCII");
+    write_file(root / "Zeta.txt", "last but sorted by name");
+}
+
+std::map<std::u16string, std::string> unpack_in_memory(const std::vector<unsigned char>& block,
+                                                       std::vector<std::u16string>* order = nullptr) {
+    std::map<std::u16string, std::string> files;
+    const auto contents = read_payload_block(block.data(), block.size(),
+                                             [&files](const ListedEntry& entry, const unsigned char* data, size_t n) {
+                                                 files[entry.name].append(reinterpret_cast<const char*>(data), n);
+                                             });
+    for (const auto& entry : contents.entries) {
+        files.emplace(entry.name, "");
+        if (order) order->push_back(entry.name);
+    }
+    return files;
+}
+
+TEST(PackedBytes, OneEntryStreamIsTheNineteenBytesOfTheFormat) {
+    ScratchDirectory scratch;
+    write_file(scratch / "ab", std::string("\x01\x02\x03", 3));
+    const auto block = pack({"--app", (scratch / "ab").string()}, scratch / "payload.bin");
+    const std::vector<unsigned char> expected = {0x61, 0, 0x62, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 0, 0};
+    EXPECT_EQ(testing::decode_entry_stream(block), expected);
+    ASSERT_GE(block.size(), 3u);
+    EXPECT_EQ(std::string(block.begin(), block.begin() + 3), "KAY");
+}
+
+TEST(PackedBytes, RoundTripKeepsEveryFileAndPutsTheDllFirst) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    write_file(scratch / "main.dll", "the application");
+    const auto block = pack({"--app", (scratch / "main.dll").string(), "--dir", (scratch / "tree").string()},
+                            scratch / "payload.bin");
+    std::vector<std::u16string> order;
+    const auto files = unpack_in_memory(block, &order);
+
+    const std::vector<std::u16string> expected_order = {
+        u"main.dll", u"Zeta.txt", u"app.dll", u"caf\u00E9\\\u65E5\u672C.txt", u"data\\deep\\er\\piece+1.bin",
+        u"data\\deep\\er\\piece.bin", u"data\\empty.txt", u"data\\one"};
+    EXPECT_EQ(order, expected_order);
+    EXPECT_EQ(files.at(u"main.dll"), "the application");
+    EXPECT_EQ(files.at(u"data\\empty.txt"), "");
+    EXPECT_EQ(files.at(u"data\\one"), "1");
+    EXPECT_EQ(files.at(u"data\\deep\\er\\piece.bin"), std::string(32768, 'p'));
+    EXPECT_EQ(files.at(u"data\\deep\\er\\piece+1.bin"), std::string(32769, 'q'));
+    EXPECT_EQ(files.at(u"caf\u00E9\\\u65E5\u672C.txt"), "non-ASCII");
+}
+
+TEST(PackedBytes, DllInsideTheDirectoryIsPackedOnceUnderItsRelativePath) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    const auto block = pack({"--app", (scratch / "tree" / "app.dll").string(), "--dir", (scratch / "tree").string()},
+                            scratch / "payload.bin");
+    std::vector<std::u16string> order;
+    unpack_in_memory(block, &order);
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.front(), u"app.dll");
+    EXPECT_EQ(std::count(order.begin(), order.end(), u"app.dll"), 1);
+    EXPECT_EQ(order.size(), 7u);
+}
+
+TEST(PackedBytes, SameInputsGiveTheSameBytesWhateverTheThreads) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    // Enough data for several compression jobs of a 2^17 window.
+    std::string big;
+    for (long i = 0; i < 400000; ++i) big += std::to_string(i * 7919 % 100003) + ",";
+    write_file(scratch / "tree" / "big.txt", big);
+    const std::vector<std::string> inputs = {"--app", (scratch / "tree" / "app.dll").string(), "--dir",
+                                             (scratch / "tree").string(), "--level", "3",
+                                             "--window-log", "17"};
+    auto with_threads = [&](const char* threads, const char* name) {
+        auto arguments = inputs;
+        arguments.push_back("--threads");
+        arguments.push_back(threads);
+        return pack(arguments, scratch / name);
+    };
+    const auto first = with_threads("1", "one.bin");
+    EXPECT_EQ(first, with_threads("1", "again.bin"));
+    EXPECT_EQ(first, with_threads("3", "three.bin"));
+}
+
+TEST(PackedBytes, TailHoldsFourZerosAndItsOwnOffset) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    const auto block = pack({"--app", (scratch / "tree" / "app.dll").string(), "--dir", (scratch / "tree").string()},
+                            scratch / "payload.bin");
+    const size_t frame = ZSTD_findFrameCompressedSize(block.data() + 3, block.size() - 3);
+    ASSERT_FALSE(ZSTD_isError(frame));
+    ASSERT_EQ(block.size(), 15 + frame);
+    EXPECT_EQ(std::vector<unsigned char>(block.begin() + 3 + frame, block.begin() + 7 + frame),
+              std::vector<unsigned char>(4, 0));
+    EXPECT_EQ(get_le64(block.data() + 7 + frame), 7 + frame);
+}
+
+TEST(FrameShape, RecordsTheContentSizeAndAWindowThatJustHoldsTheStream) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    const auto block = pack({"--app", (scratch / "tree" / "app.dll").string(), "--dir", (scratch / "tree").string()},
+                            scratch / "payload.bin");
+    ZSTD_frameHeader header;
+    ASSERT_EQ(ZSTD_getFrameHeader(&header, block.data() + 3, block.size() - 3), 0u);
+    const auto stream = testing::decode_entry_stream(block);
+    EXPECT_EQ(header.frameContentSize, stream.size());
+    EXPECT_EQ(header.checksumFlag, 0u);
+    EXPECT_EQ(header.dictID, 0u);
+    EXPECT_LE(header.windowSize, std::uint64_t{1} << window_log_for(stream.size()));
+}
+
+TEST(FrameShape, CanBeToldToWriteTheLargeWindowWithoutContentSize) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    const auto block = pack({"--app", (scratch / "tree" / "app.dll").string(), "--dir", (scratch / "tree").string(),
+                             "--window-log", "27", "--no-content-size"},
+                            scratch / "payload.bin");
+    ASSERT_GT(block.size(), 8u);
+    EXPECT_EQ(block[7], 0x00) << "frame header descriptor";
+    EXPECT_EQ(block[8], 0x88) << "window descriptor: 2^27";
+    EXPECT_EQ(unpack_in_memory(block).size(), 7u);
+}
+
+TEST(FrameShape, WindowIsTheSmallestPowerOfTwoUpToTwoToThe27) {
+    const std::pair<std::uint64_t, int> cases[] = {
+        {1, 10}, {1024, 10}, {1025, 11}, {65536, 16}, {65537, 17}, {std::uint64_t{1} << 27, 27},
+        {(std::uint64_t{1} << 27) + 1, 27}, {std::uint64_t{1} << 40, 27}};
+    for (const auto& [size, log] : cases) EXPECT_EQ(window_log_for(size), log) << size;
+}
+
+struct BadInput {
+    const char* label;
+    std::function<std::vector<std::string>(const fs::path& root)> prepare;  // returns the arguments
+    const char* message;
+};
+
+std::vector<std::string> tree_args(const fs::path& root) {
+    return {"--app", (root / "tree" / "app.dll").string(), "--dir", (root / "tree").string()};
+}
+
+const BadInput kBadInputs[] = {
+    {"missing DLL", [](const fs::path& root) { return std::vector<std::string>{"--app", (root / "no.dll").string()}; },
+     "does not exist"},
+    {"missing directory",
+     [](const fs::path& root) {
+         return std::vector<std::string>{"--app", (root / "tree" / "app.dll").string(), "--dir", (root / "gone").string()};
+     },
+     "does not exist"},
+    {"DLL is a directory",
+     [](const fs::path& root) { return std::vector<std::string>{"--app", (root / "tree" / "data").string()}; },
+     "not a regular file"},
+    {"a FIFO in the directory",
+     [](const fs::path& root) {
+         mkfifo((root / "tree" / "pipe").c_str(), 0600);
+         return tree_args(root);
+     },
+     "not a regular file"},
+    {"a symbolic link to a directory",
+     [](const fs::path& root) {
+         fs::create_directory_symlink(root / "tree" / "data", root / "tree" / "loop");
+         return tree_args(root);
+     },
+     "symbolic link to a directory"},
+    {"a broken symbolic link",
+     [](const fs::path& root) {
+         fs::create_symlink(root / "nowhere", root / "tree" / "dangling");
+         return tree_args(root);
+     },
+     "broken symbolic link"},
+    {"a backslash inside a host name",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "..\\..\\evil.dll", "x");
+         return tree_args(root);
+     },
+     "does not allow"},
+    {"a name of 1,024 UTF-16 units",
+     [](const fs::path& root) {
+         // 4 directories of 200 units, their separators, and a file name: 1,024 units.
+         fs::path deep = root / "tree";
+         for (int i = 0; i < 4; ++i) deep /= std::string(200, static_cast<char>('a' + i));
+         write_file(deep / std::string(1024 - 4 * 201, 'f'), "x");
+         return tree_args(root);
+     },
+     "at most 1023"},
+    {"a name that is not UTF-8",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "bad\xFF.txt", "x");
+         return tree_args(root);
+     },
+     "not valid UTF-8"},
+    {"names that differ only in case",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "data" / "README.txt", "x");
+         write_file(root / "tree" / "data" / "readme.TXT", "y");
+         return tree_args(root);
+     },
+     "differ only in case"},
+    {"a file named like a directory",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "DATA", "x");
+         return tree_args(root);
+     },
+     "needs a directory of that name"},
+    {"a DLL outside the directory named like a file in it",
+     [](const fs::path& root) {
+         write_file(root / "app.dll", "outside");
+         return std::vector<std::string>{"--app", (root / "app.dll").string(), "--dir", (root / "tree").string()};
+     },
+     "would both be packed as 'app.dll'"},
+};
+
+class PackRejects : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(PackRejects, WithOneMessageAndNoOutput) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    write_file(scratch / "tree" / "data" / "ok.txt", "ok");
+    auto arguments = GetParam().prepare(scratch.path());
+    fs::create_directory(scratch / "out");
+    arguments.insert(arguments.begin(), {"pack", "-o", (scratch / "out" / "payload.bin").string()});
+    const auto run = run_tool(arguments);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_TRUE(fs::is_empty(scratch / "out")) << "output or temporary file left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(BadInputs, PackRejects, ::testing::ValuesIn(kBadInputs),
+                         [](const ::testing::TestParamInfo<BadInput>& param) { return testing::case_name(param.param.label); });
+
+TEST(PackOutput, UnwritablePathsFailCleanly) {
+    ScratchDirectory scratch;
+    write_file(scratch / "app.dll", "x");
+    fs::create_directory(scratch / "taken");
+    write_file(scratch / "taken" / "keep", "keep");
+    const std::pair<fs::path, const char*> cases[] = {
+        {scratch / "missing" / "payload.bin", "cannot write"},
+        {scratch / "taken", "cannot write"},
+    };
+    for (const auto& [output, message] : cases) {
+        const auto run = run_tool({"pack", "--app", (scratch / "app.dll").string(), "-o", output.string()});
+        EXPECT_EQ(run.exit_code, 1) << output;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(testing::read_file(scratch / "taken" / "keep"), "keep");
+    size_t items = 0;
+    for ([[maybe_unused]] const auto& item : fs::directory_iterator(scratch.path())) ++items;
+    EXPECT_EQ(items, 2u) << "a temporary file was left behind";
+}
+
+TEST(CommandLineUse, HelpVersionAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int exit_code;
+        const char* text;
+        bool on_stdout;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: kelvor-onefile COMMAND", true},
+        {{"pack", "--help"}, 0, "Usage: kelvor-onefile pack", true},
+        {{"list", "-h"}, 0, "Usage: kelvor-onefile list", true},
+        {{"--version"}, 0, "kelvor-onefile ", true},
+        {{}, 2, "Usage:", false},
+        {{"unpack"}, 2, "unknown command 'unpack'", false},
+        {{"pack", "--app"}, 2, "--app needs a value", false},
+        {{"pack", "-o", "x"}, 2, "--app is required", false},
+        {{"pack", "--app", "a", "-o", "x", "--level", "99"}, 2, "--level takes a whole number", false},
+        {{"pack", "--app", "a", "-o", "x", "--window-log", "28"}, 2, "--window-log takes", false},
+        {{"list"}, 2, "exactly one FILE", false},
+    };
+    for (const auto& c : cases) {
+        const auto run = run_tool(c.arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.text;
+        EXPECT_NE((c.on_stdout ? run.out : run.err).find(c.text), std::string::npos) << run.out << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace kelvor

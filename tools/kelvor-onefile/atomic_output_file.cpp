@@ -1,0 +1,61 @@
+#include "atomic_output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tool_error.h"
+
+namespace kelvor {
+
+namespace {
+
+[[noreturn]] void fail(const std::filesystem::path& path, const char* what, int error) {
+    throw ToolError(std::string("cannot ") + what + " '" + path.string() + "': " + std::strerror(error));
+}
+
+// mkstemp makes the file private (0600); the finished file gets the usual mode.
+mode_t default_file_mode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+AtomicOutputFile::AtomicOutputFile(const std::filesystem::path& target) : target_(target) {
+    std::string pattern = target.string() + ".tmp-XXXXXX";
+    descriptor_ = mkstemp(pattern.data());
+    if (descriptor_ < 0) fail(target, "write", errno);
+    temporary_ = pattern;
+}
+
+AtomicOutputFile::~AtomicOutputFile() {
+    if (descriptor_ >= 0) close(descriptor_);
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+}
+
+void AtomicOutputFile::write(const void* data, std::size_t count) {
+    const char* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(descriptor_, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) fail(target_, "write", errno);
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+}
+
+void AtomicOutputFile::commit() {
+    if (fchmod(descriptor_, default_file_mode()) != 0) fail(target_, "write", errno);
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    if (close(descriptor) != 0) fail(target_, "write", errno);
+    if (rename(temporary_.c_str(), target_.c_str()) != 0) fail(target_, "write", errno);
+    temporary_.clear();
+}
+
+}  // namespace kelvor

@@ -1,0 +1,27 @@
+// An output file that appears only when it is complete: the bytes go to a temporary file
+// beside the target, which commit() renames over it. A file that is never committed is
+// removed, so a failed run leaves nothing behind.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+
+namespace kelvor {
+
+class AtomicOutputFile {
+public:
+    explicit AtomicOutputFile(const std::filesystem::path& target);  // throws ToolError
+    ~AtomicOutputFile();
+    AtomicOutputFile(const AtomicOutputFile&) = delete;
+    AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+
+    void write(const void* data, std::size_t count);  // throws ToolError
+    void commit();                                     // throws ToolError
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    int descriptor_ = -1;
+};
+
+}  // namespace kelvor

@@ -1,0 +1,33 @@
+// A small command-line reader for the subcommands: "--name value", "--name=value", "-o value",
+// flags, and positional arguments. Unknown options are usage errors.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kelvor {
+
+class CommandLine {
+public:
+    // value_options take a value; flag_options do not. Throws UsageError.
+    CommandLine(const std::string& command, const std::vector<std::string>& arguments,
+                const std::set<std::string>& value_options, const std::set<std::string>& flag_options);
+
+    bool has(const std::string& option) const;
+    std::optional<std::string> value(const std::string& option) const;
+    std::string required(const std::string& option) const;  // throws UsageError when absent
+    // A whole number within [minimum, maximum]; throws UsageError otherwise.
+    std::optional<int> number(const std::string& option, int minimum, int maximum) const;
+    const std::vector<std::string>& positional() const { return positional_; }
+
+private:
+    std::string command_;
+    std::map<std::string, std::string> values_;
+    std::set<std::string> flags_;
+    std::vector<std::string> positional_;
+};
+
+}  // namespace kelvor

@@ -1,0 +1,124 @@
+#include "entry_collection.h"
+
+#include <algorithm>
+#include <map>
+#include <system_error>
+
+#include "entry_names.h"
+#include "text_encoding.h"
+#include "tool_error.h"
+
+namespace fs = std::filesystem;
+
+namespace kelvor {
+
+namespace {
+
+std::vector<std::string> components_of(const fs::path& relative) {
+    std::vector<std::string> components;
+    for (const auto& part : relative) components.push_back(part.string());
+    return components;
+}
+
+std::uint64_t checked_size(const fs::path& file) {
+    std::error_code error;
+    const auto size = fs::file_size(file, error);
+    if (error) throw ToolError("'" + file.string() + "': " + error.message());
+    return size;
+}
+
+// Symbolic links to regular files are packed as the files they name; anything else that is
+// not a directory or a regular file has no place in a payload.
+bool is_packable_file(const fs::directory_entry& item) {
+    std::error_code error;
+    const auto status = item.status(error);
+    const std::string shown = "'" + item.path().string() + "'";
+    if (item.is_symlink(error)) {
+        if (!fs::exists(status)) throw ToolError(shown + " is a broken symbolic link");
+        if (fs::is_directory(status)) {
+            throw ToolError(shown + " is a symbolic link to a directory; only regular files are packed");
+        }
+    }
+    if (fs::is_directory(status)) return false;
+    if (!fs::is_regular_file(status)) throw ToolError(shown + " is not a regular file");
+    return true;
+}
+
+// The DLL's path relative to the directory, when it lies inside it.
+std::optional<fs::path> path_inside(const fs::path& app, const fs::path& dir) {
+    const fs::path relative = fs::canonical(app).lexically_relative(fs::canonical(dir));
+    if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+    return relative;
+}
+
+std::u16string directory_part(const std::u16string& name, size_t end) { return name.substr(0, end); }
+
+// Windows compares names without regard to case: two entries whose names differ only in
+// case would be one file there, and a file named like a directory on another entry's path
+// cannot be created at all.
+void check_names_distinct(const std::vector<Entry>& entries) {
+    std::map<std::u16string, const Entry*> files;
+    for (const auto& entry : entries) {
+        const auto [it, inserted] = files.emplace(case_folded(entry.name), &entry);
+        if (inserted) continue;
+        const std::string both = "'" + it->second->source.string() + "' and '" + entry.source.string() + "'";
+        if (it->second->name == entry.name) {
+            throw ToolError(both + " would both be packed as '" + utf16_to_utf8(entry.name) + "'");
+        }
+        throw ToolError(both + " have names that differ only in case ('" + utf16_to_utf8(it->second->name) +
+                        "', '" + utf16_to_utf8(entry.name) + "'); Windows would take them for one file");
+    }
+    for (const auto& entry : entries) {
+        for (size_t at = entry.name.find(u'\\'); at != std::u16string::npos;
+             at = entry.name.find(u'\\', at + 1)) {
+            const auto clash = files.find(case_folded(directory_part(entry.name, at)));
+            if (clash != files.end()) {
+                throw ToolError("'" + clash->second->source.string() + "' is a file, but '" +
+                                entry.source.string() + "' needs a directory of that name");
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::path>& dir) {
+    std::error_code error;
+    const auto app_status = fs::status(app, error);
+    if (!fs::exists(app_status)) throw ToolError("application DLL '" + app.string() + "' does not exist");
+    if (!fs::is_regular_file(app_status)) {
+        throw ToolError("application DLL '" + app.string() + "' is not a regular file");
+    }
+
+    std::optional<fs::path> app_in_dir;
+    if (dir) {
+        if (!fs::exists(fs::status(*dir, error))) throw ToolError("directory '" + dir->string() + "' does not exist");
+        if (!fs::is_directory(*dir, error)) throw ToolError("'" + dir->string() + "' is not a directory");
+        app_in_dir = path_inside(app, *dir);
+    }
+
+    std::vector<Entry> entries;
+    const fs::path app_name = app_in_dir ? *app_in_dir : app.filename();
+    entries.push_back({app, make_entry_name(components_of(app_name), app.string()), checked_size(app)});
+
+    if (dir) {
+        try {
+            for (const auto& item : fs::recursive_directory_iterator(*dir)) {
+                if (!is_packable_file(item)) continue;
+                const fs::path relative = item.path().lexically_relative(*dir);
+                if (app_in_dir && relative == *app_in_dir) continue;
+                entries.push_back({item.path(), make_entry_name(components_of(relative), item.path().string()),
+                                   checked_size(item.path())});
+            }
+        } catch (const fs::filesystem_error& failure) {
+            throw ToolError("'" + failure.path1().string() + "': " + failure.code().message());
+        }
+    }
+
+    std::sort(entries.begin() + 1, entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    check_names_distinct(entries);
+    return entries;
+}
+
+}  // namespace kelvor

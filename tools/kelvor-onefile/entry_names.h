@@ -1,0 +1,23 @@
+// Entry names: the relative path of a file as the payload stores it and the launcher joins
+// it to the target directory (UTF-16, components separated by backslashes). The launcher
+// takes a name verbatim, so every name is checked here: a name must stay inside the target
+// directory and mean on Windows what it meant on the host.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvor {
+
+// Builds the entry name from a host relative path's components (UTF-8). Throws ToolError
+// naming the file when a component is not valid UTF-8, is "." or "..", holds a character that
+// Windows does not allow in a file name (a backslash among them), ends in a dot or a space
+// (Windows drops those), is a reserved device name, or when the name is too long.
+std::u16string make_entry_name(const std::vector<std::string>& components,
+                               const std::string& shown_path);
+
+// The key under which Windows compares names: case-insensitive, so two names with equal keys
+// are the same file there.
+std::u16string case_folded(const std::u16string& name);
+
+}  // namespace kelvor

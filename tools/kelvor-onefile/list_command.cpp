@@ -1,0 +1,66 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "command_line.h"
+#include "commands.h"
+#include "payload_block_reader.h"
+#include "text_encoding.h"
+#include "tool_error.h"
+
+namespace kelvor {
+
+namespace {
+
+const char kListHelp[] =
+    "Usage: kelvor-onefile list FILE\n"
+    "\n"
+    "Checks a payload block from end to end and lists its entries: each entry's size and\n"
+    "name, then the number of entries, the decoded and compressed sizes and the window.\n"
+    "\n"
+    "  -h, --help   show this help\n";
+
+std::vector<unsigned char> read_whole_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw ToolError("cannot read '" + path + "': " + std::strerror(errno));
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) throw ToolError("cannot read '" + path + "'");
+    return bytes;
+}
+
+}  // namespace
+
+int run_list(const std::vector<std::string>& arguments) {
+    const CommandLine line("list", arguments, {}, {"-h", "--help"});
+    if (line.has("-h") || line.has("--help")) {
+        std::fputs(kListHelp, stdout);
+        return 0;
+    }
+    if (line.positional().size() != 1) throw UsageError("list: give exactly one FILE");
+    const std::string& path = line.positional()[0];
+    const auto bytes = read_whole_file(path);
+
+    BlockContents contents;
+    try {
+        contents = read_payload_block(bytes.data(), bytes.size());
+    } catch (const ToolError& damage) {
+        throw ToolError("'" + path + "': " + damage.what());
+    }
+    std::printf("%14s  %s\n", "size", "name");
+    for (const auto& entry : contents.entries) {
+        std::printf("%14llu  %s\n", static_cast<unsigned long long>(entry.size), utf16_to_utf8(entry.name).c_str());
+    }
+    std::printf("%llu entries, %llu bytes of files, %llu bytes decoded, %llu bytes compressed "
+                "(frame %llu), window %llu bytes\n",
+                static_cast<unsigned long long>(contents.entries.size()),
+                static_cast<unsigned long long>(contents.file_bytes),
+                static_cast<unsigned long long>(contents.stream_bytes),
+                static_cast<unsigned long long>(contents.block_bytes),
+                static_cast<unsigned long long>(contents.frame_bytes),
+                static_cast<unsigned long long>(contents.window_size));
+    return 0;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,59 @@
+// kelvor-onefile: builds the payload of a single-file Windows launcher and inspects it.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "tool_error.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: kelvor-onefile COMMAND [options]\n"
+    "\n"
+    "Turns a Windows application (a DLL that exports run_code, and the files beside it) into\n"
+    "the payload of a single-file launcher.\n"
+    "\n"
+    "Commands:\n"
+    "  pack    write a payload block from an application DLL and a directory\n"
+    "  list    check a payload block and list its entries\n"
+    "\n"
+    "  -h, --help     show this help ('kelvor-onefile COMMAND --help' for a command)\n"
+    "  --version      show the version\n";
+
+int dispatch(const std::string& command, const std::vector<std::string>& arguments) {
+    if (command == "pack") return kelvor::run_pack(arguments);
+    if (command == "list") return kelvor::run_list(arguments);
+    throw kelvor::UsageError("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    const std::string command = argv[1];
+    if (command == "-h" || command == "--help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("kelvor-onefile %s\n", KELVOR_ONEFILE_VERSION);
+        return 0;
+    }
+    try {
+        return dispatch(command, std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const kelvor::UsageError& error) {
+        std::fprintf(stderr, "kelvor-onefile: %s\nTry 'kelvor-onefile --help'.\n", error.what());
+        return 2;
+    } catch (const kelvor::ToolError& error) {
+        std::fprintf(stderr, "kelvor-onefile: error: %s\n", error.what());
+        return 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelvor-onefile: error: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,202 @@
+#include "payload_block_reader.h"
+
+#include <cstring>
+#include <memory>
+#include <zstd.h>
+
+#include "payload/payload_format.h"
+#include "text_encoding.h"
+#include "tool_error.h"
+
+namespace kelvor {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+std::uint64_t get_le(const unsigned char* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+// Splits the decoded bytes into entries as they arrive, in any piece sizes.
+class EntryStreamParser {
+public:
+    EntryStreamParser(BlockContents& contents, const EntryDataVisitor& visit)
+        : contents_(contents), visit_(visit) {}
+
+    void feed(const unsigned char* data, size_t count) {
+        while (count > 0) {
+            const size_t used = step(data, count);
+            data += used;
+            count -= used;
+            offset_ += used;
+        }
+    }
+
+    void finish() const {
+        if (state_ == State::Done) return;
+        const std::string where = " at decoded byte " + std::to_string(offset_);
+        if (state_ == State::Data) {
+            const auto& entry = contents_.entries.back();
+            throw ToolError("entry stream: truncated in the data of entry " + std::to_string(contents_.entries.size()) +
+                            " '" + utf16_to_utf8(entry.name) + "' (" + std::to_string(entry.size - remaining_) +
+                            " of " + std::to_string(entry.size) + " bytes)" + where);
+        }
+        throw ToolError(std::string("entry stream: truncated in the ") +
+                        (state_ == State::Size ? "size" : "name") + " of entry " +
+                        std::to_string(contents_.entries.size() + 1) + " (no end marker)" + where);
+    }
+
+private:
+    enum class State { Name, Size, Data, Done };
+
+    size_t step(const unsigned char* data, size_t count) {
+        switch (state_) {
+            case State::Name: return take_name(data[0]);
+            case State::Size: return take_size(data, count);
+            case State::Data: return take_data(data, count);
+            case State::Done: break;
+        }
+        throw ToolError("entry stream: " + std::to_string(count) + " bytes follow the end marker at decoded byte " +
+                        std::to_string(offset_));
+    }
+
+    // Names arrive one byte at a time: a code unit may straddle two decoded pieces.
+    size_t take_name(unsigned char byte) {
+        pending_[pending_size_++] = byte;
+        if (pending_size_ < 2) return 1;
+        pending_size_ = 0;
+        const auto unit = static_cast<char16_t>(get_le(pending_, 2));
+        if (unit != 0) {
+            name_.push_back(unit);
+            if (name_.size() > payload_format::max_name_units) {
+                throw ToolError("entry stream: the name of entry " + std::to_string(contents_.entries.size() + 1) +
+                                " is longer than " + std::to_string(payload_format::max_name_units) +
+                                " units at decoded byte " + std::to_string(offset_));
+            }
+        } else {
+            state_ = name_.empty() ? State::Done : State::Size;
+        }
+        return 1;
+    }
+
+    size_t take_size(const unsigned char* data, size_t count) {
+        const size_t used = std::min(count, payload_format::size_field_size - pending_size_);
+        std::memcpy(pending_ + pending_size_, data, used);
+        pending_size_ += used;
+        if (pending_size_ == payload_format::size_field_size) {
+            pending_size_ = 0;
+            contents_.entries.push_back({std::move(name_), get_le(pending_, 8)});
+            contents_.file_bytes += contents_.entries.back().size;
+            name_.clear();
+            remaining_ = contents_.entries.back().size;
+            state_ = remaining_ > 0 ? State::Data : State::Name;
+        }
+        return used;
+    }
+
+    size_t take_data(const unsigned char* data, size_t count) {
+        const size_t used = static_cast<size_t>(std::min<std::uint64_t>(count, remaining_));
+        if (visit_) visit_(contents_.entries.back(), data, used);
+        remaining_ -= used;
+        if (remaining_ == 0) state_ = State::Name;
+        return used;
+    }
+
+    BlockContents& contents_;
+    const EntryDataVisitor& visit_;
+    State state_ = State::Name;
+    std::u16string name_;
+    unsigned char pending_[8] = {};
+    size_t pending_size_ = 0;
+    std::uint64_t remaining_ = 0;
+    std::uint64_t offset_ = 0;
+};
+
+void check_header(const unsigned char* block, size_t size) {
+    if (size < payload_format::header_size ||
+        std::memcmp(block, payload_format::header, payload_format::header_size) != 0) {
+        throw ToolError("header: the block does not begin with \"KAY\"");
+    }
+}
+
+void read_frame_header(const unsigned char* frame, size_t size, BlockContents& contents) {
+    ZSTD_frameHeader header;
+    const size_t result = ZSTD_getFrameHeader(&header, frame, size);
+    if (ZSTD_isError(result)) throw ToolError(std::string("frame: bad frame header: ") + ZSTD_getErrorName(result));
+    if (result != 0) throw ToolError("frame: the block ends inside the frame header");
+    if (header.frameType != ZSTD_frame) throw ToolError("frame: a skippable frame where the payload frame belongs");
+    if (header.dictID != 0) throw ToolError("frame: the frame needs a dictionary");
+    contents.window_size = header.windowSize;
+    if (header.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN) contents.content_size = header.frameContentSize;
+}
+
+// Decodes exactly one frame from the start of the compressed part; returns its length F.
+std::uint64_t decode_frame(const unsigned char* frame, size_t size, EntryStreamParser& parser,
+                           BlockContents& contents) {
+    std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
+    if (!context) throw ToolError("out of memory for the decoder");
+    ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, payload_format::max_window_log);
+    std::vector<unsigned char> output(ZSTD_DStreamOutSize());
+    ZSTD_inBuffer input{frame, size, 0};
+    for (;;) {
+        ZSTD_outBuffer out{output.data(), output.size(), 0};
+        const size_t result = ZSTD_decompressStream(context.get(), &out, &input);
+        if (ZSTD_isError(result)) {
+            throw ToolError(std::string("frame: ") + ZSTD_getErrorName(result) + " near compressed byte " +
+                            std::to_string(payload_format::header_size + input.pos));
+        }
+        contents.stream_bytes += out.pos;
+        parser.feed(output.data(), out.pos);
+        if (result == 0) return input.pos;
+        if (input.pos == input.size && out.pos < out.size) {
+            throw ToolError("frame: the block ends inside the frame after " + std::to_string(input.pos) + " bytes");
+        }
+    }
+}
+
+void check_tail(const unsigned char* block, size_t size, std::uint64_t frame_end) {
+    const size_t tail = size - frame_end;
+    const size_t minimum = payload_format::zero_tail_size + payload_format::tail_offset_size;
+    const std::string where = " after the frame (block offset " + std::to_string(frame_end) + ")";
+    if (tail < minimum) {
+        throw ToolError("tail: " + std::to_string(tail) + " bytes" + where + "; a tail has at least " +
+                        std::to_string(minimum));
+    }
+    const size_t offset_field = size - payload_format::tail_offset_size;
+    for (size_t i = frame_end; i < offset_field; ++i) {
+        if (block[i] != 0) throw ToolError("tail: byte " + std::to_string(i) + " of the zero tail is not zero");
+    }
+    const std::uint64_t recorded = get_le(block + offset_field, payload_format::tail_offset_size);
+    if (recorded != offset_field) {
+        throw ToolError("tail: the tail offset holds " + std::to_string(recorded) + " but stands at " +
+                        std::to_string(offset_field));
+    }
+}
+
+}  // namespace
+
+BlockContents read_payload_block(const unsigned char* block, size_t size, const EntryDataVisitor& visit_data) {
+    BlockContents contents;
+    contents.block_bytes = size;
+    check_header(block, size);
+    const unsigned char* frame = block + payload_format::header_size;
+    const size_t frame_space = size - payload_format::header_size;
+    read_frame_header(frame, frame_space, contents);
+
+    EntryStreamParser parser(contents, visit_data);
+    contents.frame_bytes = decode_frame(frame, frame_space, parser, contents);
+    parser.finish();
+    if (contents.content_size && *contents.content_size != contents.stream_bytes) {
+        throw ToolError("frame: the header records " + std::to_string(*contents.content_size) + " bytes but " +
+                        std::to_string(contents.stream_bytes) + " were decoded");
+    }
+    check_tail(block, size, payload_format::header_size + contents.frame_bytes);
+    return contents;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,37 @@
+// Reads a payload block back and checks all of it: the header, the zstd frame, the entry
+// stream up to its end marker and nothing after it, the zero tail and the tail offset.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvor {
+
+struct ListedEntry {
+    std::u16string name;
+    std::uint64_t size = 0;
+};
+
+struct BlockContents {
+    std::vector<ListedEntry> entries;
+    std::uint64_t file_bytes = 0;
+    std::uint64_t stream_bytes = 0;
+    std::uint64_t frame_bytes = 0;
+    std::uint64_t block_bytes = 0;
+    std::uint64_t window_size = 0;
+    std::optional<std::uint64_t> content_size;  // when the frame header records it
+};
+
+// Called with each piece of an entry's data, in order.
+using EntryDataVisitor =
+    std::function<void(const ListedEntry& entry, const unsigned char* data, std::size_t count)>;
+
+// Throws ToolError whose message begins with the part that is wrong ("header:", "frame:",
+// "entry stream:", "tail:") and says where.
+BlockContents read_payload_block(const unsigned char* block, std::size_t size,
+                                 const EntryDataVisitor& visit_data = nullptr);
+
+}  // namespace kelvor
