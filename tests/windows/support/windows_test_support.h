@@ -1,0 +1,68 @@
+// Helpers for the Windows test programs: text conversion, scratch directories that are
+// removed afterwards, files, child processes with captured output, and the data directory
+// that the build fills for the tests.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kelvor::testing {
+
+std::wstring widen(const std::string& utf8);
+std::string narrow(const std::wstring& wide);
+
+// The directory that the build prepared for the tests (KELVOR_TEST_DATA_DIR), and a path in it.
+std::wstring test_data_path(const std::wstring& name);
+
+// A fresh directory under the temporary-files directory, removed with everything in it at the end.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+private:
+    std::wstring path_;
+};
+
+void remove_tree(const std::wstring& path);
+bool path_exists(const std::wstring& path);
+bool is_directory(const std::wstring& path);
+std::string read_file(const std::wstring& path);
+void write_file(const std::wstring& path, const std::string& contents);  // creates parent directories
+// Every regular file below root, by path relative to root (backslashes), with its contents.
+std::map<std::wstring, std::string> read_tree(const std::wstring& root);
+
+struct ProcessResult {
+    DWORD exit_code = 0;
+    bool timed_out = false;
+    std::string out;
+    std::string err;
+};
+
+struct ProcessOptions {
+    std::wstring application;              // empty: taken from the command line
+    std::wstring command_line;
+    std::map<std::wstring, std::wstring> environment_changes;  // an empty value removes the variable
+    std::wstring current_directory;        // empty: this process's
+    DWORD timeout_ms = 60000;
+};
+
+// Starts a process with stdout and stderr captured separately and waits for it; a process
+// that outlives the timeout is terminated and reported as timed out.
+ProcessResult run_process(const ProcessOptions& options);
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring quote_argument(const std::wstring& argument);
+
+// The names of the DLLs that a PE image imports, as its import table spells them.
+std::vector<std::string> imported_dll_names(const std::wstring& image_path);
+
+}  // namespace kelvor::testing
