@@ -10,9 +10,11 @@ set(KELVOR_TARGET_CPU_FLAGS
     -mavx512vbmi -mavx512vbmi2 -mavx512vnni -mavx512bitalg -mavx512vpopcntdq -mavx512bf16
     -Wa,-muse-unaligned-vector-move)
 
-# The launcher itself: no exceptions, no RTTI, warnings as errors.
+# The launcher itself: no exceptions, no RTTI, warnings as errors. Its formatted output is the
+# UCRT's own, not mingw-w64's replacement that C++ headers would otherwise switch on.
 add_library(kelvor_launcher_flags INTERFACE)
 target_compile_options(kelvor_launcher_flags INTERFACE
     ${KELVOR_TARGET_CPU_FLAGS}
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+target_compile_definitions(kelvor_launcher_flags INTERFACE __USE_MINGW_ANSI_STDIO=0)
 target_link_libraries(kelvor_launcher_flags INTERFACE kelvor_warnings)

@@ -18,6 +18,7 @@ const char kHelp[] =
     "Commands:\n"
     "  pack    write a payload block from an application DLL and a directory\n"
     "  list    check a payload block and list its entries\n"
+    "  embed   write the assembly source that places a payload in a launcher\n"
     "\n"
     "  -h, --help     show this help ('kelvor-onefile COMMAND --help' for a command)\n"
     "  --version      show the version\n";
@@ -25,6 +26,7 @@ const char kHelp[] =
 int dispatch(const std::string& command, const std::vector<std::string>& arguments) {
     if (command == "pack") return kelvor::run_pack(arguments);
     if (command == "list") return kelvor::run_list(arguments);
+    if (command == "embed") return kelvor::run_embed(arguments);
     throw kelvor::UsageError("unknown command '" + command + "'");
 }
 

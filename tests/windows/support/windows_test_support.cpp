@@ -1,5 +1,6 @@
 #include "windows_test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <stdexcept>
@@ -207,6 +208,24 @@ std::wstring quote_argument(const std::wstring& argument) {
     quoted.append(2 * backslashes, L'\\');
     quoted.push_back(L'"');
     return quoted;
+}
+
+std::string first_difference(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return {};
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    auto hex_around = [at](const std::string& bytes) {
+        std::string shown;
+        char byte[4];
+        for (size_t i = at; i < bytes.size() && i < at + 8; ++i) {
+            snprintf(byte, sizeof byte, "%02x ", static_cast<unsigned char>(bytes[i]));
+            shown += byte;
+        }
+        return shown.empty() ? std::string("(end)") : shown;
+    };
+    return "sizes " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
+           ", first difference at byte " + std::to_string(at) + ": " + hex_around(actual) + "vs " +
+           hex_around(expected);
 }
 
 std::vector<std::string> imported_dll_names(const std::wstring& image_path) {

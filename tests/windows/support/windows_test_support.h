@@ -62,6 +62,10 @@ ProcessResult run_process(const ProcessOptions& options);
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quote_argument(const std::wstring& argument);
 
+// Empty when the two byte strings are equal; otherwise where and how they first differ, short
+// enough to read (large payload contents would drown a plain comparison).
+std::string first_difference(const std::string& actual, const std::string& expected);
+
 // The names of the DLLs that a PE image imports, as its import table spells them.
 std::vector<std::string> imported_dll_names(const std::wstring& image_path);
 

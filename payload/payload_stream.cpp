@@ -1,0 +1,66 @@
+#include "payload/payload_stream.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+#include "payload/payload_format.h"
+
+PayloadStream payload_stream;
+
+void open_payload_stream(const unsigned char* block, size_t size) {
+    payload_stream.decode_buffer = static_cast<unsigned char*>(malloc(decode_buffer_size));
+    if (payload_stream.decode_buffer == nullptr) exit_with_message(message_no_memory);
+    payload_stream.context = ZSTD_createDCtx();
+    if (payload_stream.context == nullptr) exit_with_message(message_no_memory);
+    payload_stream.input = {block + payload_format::header_size, size - payload_format::header_size, 0};
+    payload_stream.output = {payload_stream.decode_buffer, 0, 0};
+}
+
+namespace {
+
+// One decoder call into the empty decode buffer; true when it filled the buffer, in which
+// case the decoder may hold back more output even with the input used up.
+bool decode_batch() {
+    ZSTD_outBuffer& output = payload_stream.output;
+    output.pos = 0;
+    output.size = decode_buffer_size;
+    const size_t result = ZSTD_decompressStream(payload_stream.context, &output, &payload_stream.input);
+    if (ZSTD_isError(result)) exit_with_message(message_decode);
+    const bool filled = output.pos == decode_buffer_size;
+    output.size = output.pos;
+    output.pos = 0;
+    return filled;
+}
+
+}  // namespace
+
+void payload_read(void* destination, size_t n) {
+    unsigned char* out = static_cast<unsigned char*>(destination);
+    ZSTD_outBuffer& output = payload_stream.output;
+    bool filled = false;
+    for (;;) {
+        if (output.pos < output.size) {
+            const size_t k = n < output.size - output.pos ? n : output.size - output.pos;
+            memcpy(out, payload_stream.decode_buffer + output.pos, k);
+            output.pos += k;
+            out += k;
+            n -= k;
+            if (n == 0) return;
+        } else if (payload_stream.input.pos < payload_stream.input.size || filled) {
+            filled = decode_batch();
+        } else {
+            // Nothing left to decode and the request still open: a well-formed block never
+            // gets here (the zero tail follows the frame), and looping would never end.
+            exit_with_message(message_decode);
+        }
+    }
+}
+
+void close_payload_stream() {
+    ZSTD_freeDCtx(payload_stream.context);
+    payload_stream.context = nullptr;
+    free(payload_stream.decode_buffer);
+    payload_stream.decode_buffer = nullptr;
+}

@@ -1,0 +1,105 @@
+// A harness for the launcher core's ways of ending: each scenario runs one piece of the core
+// that writes a message and ends the process, so that a test can start it as a child process
+// and check the channel, the bytes and the exit code, as a user would see them.
+//
+//   core_scenarios message NAME            a plain message, exit 2
+//   core_scenarios path-message PATH       the open message with PATH, exit 2
+//   core_scenarios error-code NAME CODE    a message with a Windows error code, exit 2
+//   core_scenarios template TEMPLATE       the template message, then abort
+//   core_scenarios abort                   abort after the start-up configuration
+//   core_scenarios header BLOCK            the header check on a block file
+//   core_scenarios read-entries BLOCK [past-end]
+//        reads the entry stream request by request as the unpacker does, printing each
+//        entry's name and size, then "end"; with past-end, one more request after it.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <string>
+
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+#include "payload/payload_block.h"
+#include "payload/payload_stream.h"
+#include "windows_test_support.h"
+
+namespace {
+
+const char* message_named(const wchar_t* name) {
+    const struct {
+        const wchar_t* name;
+        const char* text;
+    } messages[] = {
+        {L"register-handler", message_register_handler}, {L"no-header", message_no_header},
+        {L"no-memory", message_no_memory},               {L"decode", message_decode},
+        {L"no-entry-point", message_no_entry_point},     {L"unpack", message_unpack_failed},
+        {L"load", message_load_failed},                  {L"launch", message_launch_failed},
+    };
+    for (const auto& m : messages) {
+        if (wcscmp(m.name, name) == 0) return m.text;
+    }
+    fprintf(stderr, "unknown message %ls\n", name);
+    exit(99);
+}
+
+int read_entries(const std::string& block, bool past_end) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
+    check_payload_header(bytes, block.size());
+    open_payload_stream(bytes, block.size());
+    static unsigned char piece[32768];
+    for (;;) {
+        std::wstring name;
+        for (wchar_t unit = 0;;) {
+            payload_read(&unit, 2);
+            if (unit == 0) break;
+            name.push_back(unit);
+        }
+        if (name.empty()) break;
+        unsigned long long size = 0;
+        payload_read(&size, 8);
+        for (unsigned long long left = size; left > 0;) {
+            const size_t count = left < sizeof piece ? static_cast<size_t>(left) : sizeof piece;
+            payload_read(piece, count);
+            left -= count;
+        }
+        printf("entry %s %llu\n", kelvor::testing::narrow(name).c_str(), size);
+        fflush(stdout);
+    }
+    printf("end\n");
+    fflush(stdout);
+    if (past_end) {
+        unsigned char more[2];
+        payload_read(more, 2);
+        printf("read past the end\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    configure_silent_abort();
+    if (argc < 2) return 99;
+    const std::wstring scenario = argv[1];
+    if (scenario == L"message" && argc == 3) exit_with_message(message_named(argv[2]));
+    if (scenario == L"path-message" && argc == 3) exit_with_path_message(format_open_failed, argv[2]);
+    if (scenario == L"error-code" && argc == 4) {
+        exit_with_error_code(message_named(argv[2]), static_cast<DWORD>(wcstoul(argv[3], nullptr, 0)));
+    }
+    if (scenario == L"template" && argc == 3) abort_with_template_message(argv[2]);
+    if (scenario == L"abort") abort();
+    if (scenario == L"header" && argc == 3) {
+        const std::string block = kelvor::testing::read_file(argv[2]);
+        check_payload_header(reinterpret_cast<const unsigned char*>(block.data()), block.size());
+        printf("header ok\n");
+        return 0;
+    }
+    if (scenario == L"read-entries" && argc >= 3) {
+        return read_entries(kelvor::testing::read_file(argv[2]), argc == 4 && wcscmp(argv[3], L"past-end") == 0);
+    }
+    fprintf(stderr, "unknown scenario\n");
+    return 99;
+}

@@ -1,0 +1,100 @@
+// The payload stream reader: requests of any size are served exactly, across decoded batches,
+// whatever the decoder delivers per call.
+#include <gtest/gtest.h>
+
+#include "payload/payload_stream.h"
+#include "payload_builder.h"
+#include "windows_test_support.h"
+
+namespace kelvor::testing {
+namespace {
+
+// Bytes whose value depends on their position, so a misplaced byte shows.
+std::string pattern(size_t size, unsigned seed = 0) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed + (i >> 8)) & 0xFF);
+    return bytes;
+}
+
+// Opens the stream over a block that stays alive for the test.
+class PayloadStreamTest : public ::testing::Test {
+protected:
+    void open(std::string block) {
+        block_ = std::move(block);
+        open_payload_stream(reinterpret_cast<const unsigned char*>(block_.data()), block_.size());
+    }
+    std::string read(size_t n) {
+        std::string bytes(n, '\0');
+        payload_read(bytes.data(), n);
+        return bytes;
+    }
+    void TearDown() override { close_payload_stream(); }
+
+private:
+    std::string block_;
+};
+
+TEST_F(PayloadStreamTest, TwoByteRequestAcrossTwoBatches) {
+    const std::string content = pattern(3 * decode_buffer_size);
+    open(payload_block(raw_frame(content)));
+    ASSERT_EQ(first_difference(read(decode_buffer_size - 1), content.substr(0, decode_buffer_size - 1)), "");
+    // The first byte is the last of one batch, the second the first of the next.
+    EXPECT_EQ(read(2), content.substr(decode_buffer_size - 1, 2));
+    EXPECT_EQ(read(10), content.substr(decode_buffer_size + 1, 10));
+}
+
+TEST_F(PayloadStreamTest, LargeRequestOverManySmallBatches) {
+    // The decoder stops at the end of each frame, so every batch here is 1,000 bytes.
+    const std::string content = pattern(40000);
+    std::string frames;
+    for (size_t at = 0; at < content.size(); at += 1000) frames += raw_frame(content.substr(at, 1000));
+    open(payload_block(frames));
+    EXPECT_EQ(read(5), content.substr(0, 5));
+    EXPECT_EQ(first_difference(read(32768), content.substr(5, 32768)), "");
+    EXPECT_EQ(first_difference(read(40000 - 32773), content.substr(32773)), "");
+}
+
+TEST_F(PayloadStreamTest, DecoderCallsThatYieldNothingAreFollowedByAnother) {
+    // A skippable frame is consumed by a call that produces no bytes while input remains.
+    const std::string first = pattern(700, 1), second = pattern(900, 2);
+    open(payload_block(raw_frame(first) + skippable_frame(16) + skippable_frame(3) + raw_frame(second)));
+    EXPECT_EQ(first_difference(read(1600), first + second), "");
+}
+
+TEST_F(PayloadStreamTest, RequestsAtBlockBoundariesOfOneFrame) {
+    const std::string content = pattern(300000, 7);
+    open(payload_block(raw_frame(content, 4096)));
+    std::string delivered;
+    for (const size_t n : {1, 4095, 2, 8, 32768, 131072, 132054}) delivered += read(n);
+    EXPECT_EQ(first_difference(delivered, content), "");
+}
+
+// The packer's payload of the sample tree, read the way the unpacker reads it: names one code
+// unit at a time, sizes, then data in pieces of at most 32,768 bytes.
+TEST_F(PayloadStreamTest, PackerPayloadReadRequestByRequestGivesBackTheFiles) {
+    open(read_file(test_data_path(L"sample.payload")));
+    std::map<std::wstring, std::string> files;
+    for (;;) {
+        std::wstring name;
+        for (wchar_t unit = 0;;) {
+            payload_read(&unit, 2);
+            if (unit == 0) break;
+            name.push_back(unit);
+        }
+        if (name.empty()) break;
+        unsigned long long size = 0;
+        payload_read(&size, 8);
+        std::string& data = files[name];
+        for (unsigned long long left = size; left > 0;) {
+            const size_t piece = left < 32768 ? static_cast<size_t>(left) : 32768;
+            data += read(piece);
+            left -= piece;
+        }
+    }
+    const auto expected = read_tree(test_data_path(L"sample-tree"));
+    ASSERT_EQ(files.size(), expected.size());
+    for (const auto& [name, data] : expected) EXPECT_EQ(first_difference(files[name], data), "") << narrow(name);
+}
+
+}  // namespace
+}  // namespace kelvor::testing

@@ -1,0 +1,23 @@
+// The assembly source that places a payload block and the build-time strings into the
+// launcher's read-only data: the payload as kelvor_payload_block and kelvor_payload_size, the
+// strings as NUL-terminated UTF-16 arrays. Linking it with the launcher library makes one
+// executable.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kelvor {
+
+struct BuildStrings {
+    std::string company = "Kelvor";
+    std::string product = "Kelvor Onefile Application";
+    std::string version = "1.0.0.0";
+    std::string product_version = "1.0.0.0";
+    std::string path_template = "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+};
+
+// Throws ToolError for strings that are not UTF-8 or a template the launcher would reject.
+std::string image_data_source(const std::filesystem::path& payload, const BuildStrings& strings);
+
+}  // namespace kelvor
