@@ -2,6 +2,7 @@
 // whatever the decoder delivers per call.
 #include <gtest/gtest.h>
 
+#include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 #include "payload_builder.h"
 #include "windows_test_support.h"
@@ -94,6 +95,19 @@ TEST_F(PayloadStreamTest, PackerPayloadReadRequestByRequestGivesBackTheFiles) {
     const auto expected = read_tree(test_data_path(L"sample-tree"));
     ASSERT_EQ(files.size(), expected.size());
     for (const auto& [name, data] : expected) EXPECT_EQ(first_difference(files[name], data), "") << narrow(name);
+}
+
+// The build links the packer's block into this program's image as it does into a launcher.
+TEST(EmbeddedPayload, IsTheWholeBlockInReadOnlyImageData) {
+    const std::string expected = read_file(test_data_path(L"sample.payload"));
+    ASSERT_EQ(kelvor_payload_size, expected.size());
+    EXPECT_EQ(first_difference(std::string(reinterpret_cast<const char*>(kelvor_payload_block), expected.size()),
+                               expected),
+              "");
+    MEMORY_BASIC_INFORMATION region;
+    ASSERT_NE(VirtualQuery(kelvor_payload_block, &region, sizeof region), 0u);
+    EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));
+    EXPECT_EQ(region.Protect, static_cast<DWORD>(PAGE_READONLY));
 }
 
 }  // namespace
