@@ -1,5 +1,5 @@
 // What a user sees when the launcher core fails: every message byte for byte on its channel,
-// and the exit code. Each case runs in a child process (core_scenarios). The standard streams
+// and the exit code. Each case runs in a child process (launcher_scenarios). The standard streams
 // are in the runtime's text mode, so each line feed reaches the file as CR LF.
 #include <gtest/gtest.h>
 

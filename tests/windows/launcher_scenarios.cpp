@@ -1,16 +1,19 @@
-// A harness for the launcher core's ways of ending: each scenario runs one piece of the core
-// that writes a message and ends the process, so that a test can start it as a child process
-// and check the channel, the bytes and the exit code, as a user would see them.
+// A harness for the pieces of the launcher that only a separate process can show: each
+// scenario runs one piece that writes a message and ends the process, or reports something
+// about the process itself, so that a test can start it as a child process and check the
+// channel, the bytes and the exit code, as a user would see them.
 //
-//   core_scenarios message NAME            a plain message, exit 2
-//   core_scenarios path-message PATH       the open message with PATH, exit 2
-//   core_scenarios error-code NAME CODE    a message with a Windows error code, exit 2
-//   core_scenarios template TEMPLATE       the template message, then abort
-//   core_scenarios abort                   abort after the start-up configuration
-//   core_scenarios header BLOCK            the header check on a block file
-//   core_scenarios read-entries BLOCK [past-end]
+//   launcher_scenarios message NAME            a plain message, exit 2
+//   launcher_scenarios path-message PATH       the open message with PATH, exit 2
+//   launcher_scenarios error-code NAME CODE    a message with a Windows error code, exit 2
+//   launcher_scenarios template TEMPLATE       the template message, then abort
+//   launcher_scenarios abort                   abort after the start-up configuration
+//   launcher_scenarios header BLOCK            the header check on a block file
+//   launcher_scenarios read-entries BLOCK [past-end]
 //        reads the entry stream request by request as the unpacker does, printing each
 //        entry's name and size, then "end"; with past-end, one more request after it.
+//   launcher_scenarios launcher-names
+//        prints the resolved and the unresolved launcher file name, one per line.
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +27,7 @@
 #include "bootstrap/messages.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
+#include "paths/launcher_paths.h"
 #include "windows_test_support.h"
 
 namespace {
@@ -99,6 +103,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (scenario == L"read-entries" && argc >= 3) {
         return read_entries(kelvor::testing::read_file(argv[2]), argc == 4 && wcscmp(argv[3], L"past-end") == 0);
+    }
+    if (scenario == L"launcher-names") {
+        printf("%s\n%s\n", kelvor::testing::narrow(get_launcher_file_name(true)).c_str(),
+               kelvor::testing::narrow(get_launcher_file_name(false)).c_str());
+        return 0;
     }
     fprintf(stderr, "unknown scenario\n");
     return 99;

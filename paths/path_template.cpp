@@ -1,0 +1,234 @@
+#include "paths/path_template.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <stdlib.h>
+
+#include "paths/bounded_text.h"
+#include "paths/build_strings.h"
+#include "paths/environment.h"
+#include "paths/random_text.h"
+
+namespace {
+
+constexpr size_t name_capacity = 1023;
+constexpr size_t value_capacity = 1023;
+
+enum class Variable {
+    temp, program, program_base, program_dir, pid, home, cache_dir, company, product, version,
+    file_version, product_version, random, time_us, time
+};
+
+// Tried in this order; the first name that matches decides.
+const struct {
+    const wchar_t* name;
+    Variable variable;
+} variables[] = {
+    {L"TEMP", Variable::temp},
+    {L"PROGRAM", Variable::program},
+    {L"PROGRAM_BASE", Variable::program_base},
+    {L"PROGRAM_DIR", Variable::program_dir},
+    {L"PID", Variable::pid},
+    {L"HOME", Variable::home},
+    {L"CACHE_DIR", Variable::cache_dir},
+    {L"COMPANY", Variable::company},
+    {L"PRODUCT", Variable::product},
+    {L"VERSION", Variable::version},
+    {L"FILE_VERSION", Variable::file_version},
+    {L"PRODUCT_VERSION", Variable::product_version},
+    {L"RANDOM", Variable::random},
+    {L"TIME_US", Variable::time_us},
+    {L"TIME", Variable::time},
+};
+
+// The end of the text written so far (always a NUL) and how many characters may still follow.
+struct Output {
+    wchar_t* position;
+    size_t remaining;
+};
+
+// Moves past what was just written at the position.
+void advance(Output& out) {
+    const size_t added = wcslen(out.position);
+    out.position += added;
+    out.remaining -= added;
+}
+
+// A value that does not fit ends the run: only literal text fails softly.
+void append_value(Output& out, const wchar_t* value) {
+    append_wide(out.position, value, out.remaining);
+    advance(out);
+}
+
+// Cuts the text back to end (within what was just written), giving the room back.
+void cut_at(Output& out, wchar_t* end) {
+    out.remaining += static_cast<size_t>(out.position - end);
+    out.position = end;
+    *out.position = L'\0';
+}
+
+// A folder's own trailing backslashes go; the template supplies its separators.
+void remove_trailing_backslashes(Output& out, wchar_t* value_start) {
+    wchar_t* end = out.position;
+    while (end > value_start && end[-1] == L'\\') --end;
+    cut_at(out, end);
+}
+
+void append_temp(Output& out) {
+    wchar_t* start = out.position;
+    // Written straight into the output; when the call fails or the path does not fit it
+    // writes nothing, and the NUL already there makes TEMP empty.
+    GetTempPathW(static_cast<DWORD>(out.remaining), out.position);
+    advance(out);
+    remove_trailing_backslashes(out, start);
+}
+
+bool append_folder(Output& out, int folder) {
+    wchar_t value[value_capacity + 1];
+    if (FAILED(SHGetFolderPathW(nullptr, folder, nullptr, 0, value))) return false;
+    wchar_t* start = out.position;
+    append_value(out, value);
+    remove_trailing_backslashes(out, start);
+    return true;
+}
+
+void append_program(Output& out) {
+    wchar_t** arguments = *__p___wargv();
+    if (arguments == nullptr || arguments[0] == nullptr) abort();
+    append_value(out, arguments[0]);
+}
+
+// PROGRAM_BASE and PROGRAM_DIR start from the expansion of "{PROGRAM}" at the position and
+// then look only at that new text.
+bool append_program_base(Output& out) {
+    wchar_t* start = out.position;
+    if (!expand_path_template(out.position, L"{PROGRAM}", out.remaining)) return false;
+    advance(out);
+    if (out.position - start >= 4 && _wcsicmp(out.position - 4, L".exe") == 0) cut_at(out, out.position - 4);
+    return true;
+}
+
+bool append_program_dir(Output& out) {
+    wchar_t* start = out.position;
+    if (!expand_path_template(out.position, L"{PROGRAM}", out.remaining)) return false;
+    advance(out);
+    for (wchar_t* p = out.position; p > start; --p) {
+        if (p[-1] == L'\\') {
+            cut_at(out, p - 1);
+            break;
+        }
+    }
+    return true;
+}
+
+void append_pid(Output& out) {
+    const wchar_t* parent = get_env_copy("KELVOR_ONEFILE_PARENT");
+    if (parent != nullptr) {
+        require_digits(parent);
+        append_value(out, parent);
+        return;
+    }
+    char number[128];
+    format_narrow(number, sizeof number, "%ld", static_cast<long>(GetCurrentProcessId()));
+    append_narrow_as_wide(out.position, number, out.remaining);
+    advance(out);
+}
+
+long long system_time_count() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<long long>((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+void make_time(wchar_t* value) { format_wide(value, value_capacity + 1, L"%lld", system_time_count()); }
+
+// The microseconds within the current second: six digits, not a full time stamp.
+void make_time_us(wchar_t* value) {
+    format_wide(value, value_capacity + 1, L"%06ld", static_cast<long>((system_time_count() / 10) % 1000000));
+}
+
+void make_random(wchar_t* value) {
+    unsigned char bytes[random_byte_count];
+    fill_random_bytes(bytes);
+    encode_random_text(bytes, value);
+}
+
+// The value kept in the environment variable when there is one; otherwise a fresh value,
+// stored there for later expansions and for the processes this one starts.
+void append_reused(Output& out, const char* variable, void (*make)(wchar_t* value)) {
+    const wchar_t* kept = get_env_copy(variable);
+    if (kept != nullptr) {
+        append_value(out, kept);
+        return;
+    }
+    wchar_t value[value_capacity + 1];
+    make(value);
+    set_env(variable, value);
+    append_value(out, value);
+}
+
+bool append_variable(Output& out, Variable variable) {
+    switch (variable) {
+        case Variable::temp: append_temp(out); return true;
+        case Variable::program: append_program(out); return true;
+        case Variable::program_base: return append_program_base(out);
+        case Variable::program_dir: return append_program_dir(out);
+        case Variable::pid: append_pid(out); return true;
+        case Variable::home: return append_folder(out, CSIDL_PROFILE);
+        case Variable::cache_dir: return append_folder(out, CSIDL_LOCAL_APPDATA);
+        case Variable::company: append_value(out, kelvor_company_name); return true;
+        case Variable::product: append_value(out, kelvor_product_name); return true;
+        case Variable::version:
+        case Variable::file_version: append_value(out, kelvor_version_string); return true;
+        case Variable::product_version: append_value(out, kelvor_product_version_string); return true;
+        case Variable::random: append_reused(out, "KELVOR_ONEFILE_RANDOM", make_random); return true;
+        case Variable::time_us: append_reused(out, "KELVOR_ONEFILE_TIME_US", make_time_us); return true;
+        case Variable::time: append_reused(out, "KELVOR_ONEFILE_START", make_time); return true;
+    }
+    return false;
+}
+
+bool append_named(Output& out, const wchar_t* name) {
+    for (const auto& known : variables) {
+        if (_wcsicmp(name, known.name) == 0) return append_variable(out, known.variable);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool expand_path_template(wchar_t* output, const wchar_t* path_template, size_t capacity) {
+    Output out{output, capacity};
+    *out.position = L'\0';
+    wchar_t name[name_capacity + 1];
+    size_t name_length = 0;
+    bool in_name = false;
+    bool name_too_long = false;
+    for (const wchar_t* p = path_template; *p != L'\0'; ++p) {
+        if (*p == L'{') {
+            // A "{" inside a name starts it again: in {A{TEMP} only TEMP counts.
+            in_name = true;
+            name_length = 0;
+            name_too_long = false;
+        } else if (in_name && *p == L'}') {
+            in_name = false;
+            name[name_length] = L'\0';
+            if (name_too_long || name_length == 0 || !append_named(out, name)) return false;
+        } else if (in_name) {
+            if (name_length < name_capacity) {
+                name[name_length++] = *p;
+            } else {
+                name_too_long = true;
+            }
+        } else if (*p == L'}') {
+            return false;
+        } else {
+            if (out.remaining == 0) return false;
+            append_wide_char(out.position, *p, out.remaining);
+            advance(out);
+        }
+    }
+    // A name still open at the end is dropped.
+    return true;
+}

@@ -1,0 +1,22 @@
+// The random part of a target directory's name. Not cryptographic: it keeps two launches
+// that start in the same microsecond apart, nothing more.
+#pragma once
+
+#include <stdint.h>
+#include <wchar.h>
+
+constexpr size_t random_byte_count = 8;
+// 64 bits as 11 base64 characters and a NUL.
+constexpr size_t random_text_units = 12;
+
+// Eight bytes from a seed made of the performance counter, the counter's own address and the
+// process id.
+void fill_random_bytes(unsigned char* bytes);
+
+// The generator behind fill_random_bytes: Marsaglia's xorshift32 (13, 17, 5), one byte per
+// step (the low 8 bits). A seed of 0 becomes 1, so the generator never sticks at zero.
+void fill_random_bytes_from_seed(uint32_t seed, unsigned char* bytes);
+
+// Base64 with the URL- and file-name-safe alphabet of RFC 4648 section 5, most significant
+// bits first, no padding: 11 characters, the last carrying byte 7's low 4 bits and two zeros.
+void encode_random_text(const unsigned char* bytes, wchar_t* text);
