@@ -16,5 +16,6 @@ add_library(kelvor_launcher_flags INTERFACE)
 target_compile_options(kelvor_launcher_flags INTERFACE
     ${KELVOR_TARGET_CPU_FLAGS}
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
-target_compile_definitions(kelvor_launcher_flags INTERFACE __USE_MINGW_ANSI_STDIO=0)
+# Windows 10 headers: AddDllDirectory and the DLL search flags.
+target_compile_definitions(kelvor_launcher_flags INTERFACE __USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0A00)
 target_link_libraries(kelvor_launcher_flags INTERFACE kelvor_warnings)

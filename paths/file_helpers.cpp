@@ -1,7 +1,23 @@
 #include "paths/file_helpers.h"
 
+#include "paths/owner_only_security.h"
+
 HANDLE open_file_for_writing(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    SECURITY_ATTRIBUTES* security = owner_only_security();
+    if (security == nullptr) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, security, CREATE_ALWAYS, 0, nullptr);
+}
+
+bool create_private_directory(const wchar_t* path) {
+    SECURITY_ATTRIBUTES* security = owner_only_security();
+    if (security == nullptr) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return CreateDirectoryW(path, security) != FALSE;
 }
 
 bool write_to_file(HANDLE file, const void* data, DWORD count) {

@@ -12,6 +12,10 @@
 //   launcher_scenarios read-entries BLOCK [past-end]
 //        reads the entry stream request by request as the unpacker does, printing each
 //        entry's name and size, then "end"; with past-end, one more request after it.
+//   launcher_scenarios unpack BLOCK TARGET
+//        unpacks a block file into TARGET as a parent run does, printing each entry's path,
+//        then "end".
+//   launcher_scenarios sleep MS            sleeps, then exits with code 7
 //   launcher_scenarios launcher-names
 //        prints the resolved and the unresolved launcher file name, one per line.
 #include <windows.h>
@@ -25,8 +29,11 @@
 
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
+#include "bootstrap/run_state.h"
+#include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
+#include "paths/bounded_text.h"
 #include "paths/launcher_paths.h"
 #include "windows_test_support.h"
 
@@ -82,6 +89,24 @@ int read_entries(const std::string& block, bool past_end) {
     return 0;
 }
 
+int unpack(const std::string& block, const wchar_t* target) {
+    copy_wide(target_directory, target, target_directory_capacity);
+    make_absolute_path(target_directory, target_directory_capacity);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
+    check_payload_header(bytes, block.size());
+    open_payload_stream(bytes, block.size());
+    unpacking_started = true;
+    while (read_entry_name()) {
+        build_entry_path();
+        unpack_entry();
+        printf("unpacked %s\n", kelvor::testing::narrow(entry_path).c_str());
+        fflush(stdout);
+    }
+    close_payload_stream();
+    printf("end\n");
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -103,6 +128,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (scenario == L"read-entries" && argc >= 3) {
         return read_entries(kelvor::testing::read_file(argv[2]), argc == 4 && wcscmp(argv[3], L"past-end") == 0);
+    }
+    if (scenario == L"unpack" && argc == 4) return unpack(kelvor::testing::read_file(argv[2]), argv[3]);
+    if (scenario == L"sleep" && argc == 3) {
+        Sleep(wcstoul(argv[2], nullptr, 10));
+        return 7;
     }
     if (scenario == L"launcher-names") {
         printf("%s\n%s\n", kelvor::testing::narrow(get_launcher_file_name(true)).c_str(),

@@ -1,0 +1,112 @@
+#include "bootstrap/application_launch.h"
+
+#include <shellapi.h>
+
+#include "bootstrap/console_cleanup.h"
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+#include "bootstrap/run_state.h"
+#include "paths/bounded_text.h"
+#include "paths/environment.h"
+#include "paths/launcher_paths.h"
+
+wchar_t child_command_line[child_command_line_capacity + 1];
+
+namespace {
+
+// The DLL's own directory, the directories added with AddDllDirectory (the target directory)
+// and System32; never the current directory or the search path.
+constexpr DWORD dll_search_flags =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+bool needs_quotes(const wchar_t* argument) { return wcspbrk(argument, L" \t\n\v\"") != nullptr; }
+
+void append_backslashes(size_t count) {
+    for (size_t i = 0; i < count; ++i) append_wide_char(child_command_line, L'\\', child_command_line_capacity);
+}
+
+// The rules CommandLineToArgvW reads back: a run of k backslashes is 2k + 1 before a quote
+// (then the quote), 2k at the end (before the closing quote), and k anywhere else.
+void append_quoted(const wchar_t* argument) {
+    append_wide_char(child_command_line, L'"', child_command_line_capacity);
+    for (const wchar_t* p = argument;;) {
+        size_t backslashes = 0;
+        while (*p == L'\\') {
+            ++backslashes;
+            ++p;
+        }
+        if (*p == L'\0') {
+            append_backslashes(2 * backslashes);
+            break;
+        }
+        append_backslashes(*p == L'"' ? 2 * backslashes + 1 : backslashes);
+        append_wide_char(child_command_line, *p++, child_command_line_capacity);
+    }
+    append_wide_char(child_command_line, L'"', child_command_line_capacity);
+}
+
+}  // namespace
+
+void build_child_command_line(int count, wchar_t** arguments) {
+    child_command_line[0] = L'\0';
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) append_wide_char(child_command_line, L' ', child_command_line_capacity);
+        if (needs_quotes(arguments[i])) {
+            append_quoted(arguments[i]);
+        } else {
+            append_wide(child_command_line, arguments[i], child_command_line_capacity);
+        }
+    }
+}
+
+int start_application_dll(int argc, wchar_t** argv) {
+    AddDllDirectory(target_directory);
+    HMODULE application = LoadLibraryExW(first_entry_path, nullptr, dll_search_flags);
+    if (application == nullptr) exit_with_error_code(message_load_failed, GetLastError());
+    const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));
+    if (run_code == nullptr) exit_with_message(message_no_entry_point);
+    // The DLL stays loaded and nothing is cleaned up here: the target directory is the
+    // parent's to remove.
+    return run_code(argc, argv, first_entry_path);
+}
+
+DWORD wait_for_child_exit() {
+    DWORD exit_code = 0;
+    // Only this thread changes child_process, so it reads it without the lock.
+    if (child_process != nullptr) {
+        WaitForSingleObject(child_process, INFINITE);
+        if (!GetExitCodeProcess(child_process, &exit_code)) exit_code = 1;
+        CloseHandle(release_child_process());
+    }
+    return exit_code;
+}
+
+DWORD start_child_and_wait(wchar_t** runtime_argv) {
+    set_env("KELVOR_ONEFILE_DIRECTORY", get_directory_of(get_launcher_file_name(false)));
+    set_env("KELVOR_ORIGINAL_ARGV0", runtime_argv[0]);
+    const wchar_t* own_path = get_own_executable_path();
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) exit_with_error_code(message_launch_failed, GetLastError());
+    arguments[0] = const_cast<wchar_t*>(own_path);
+    build_child_command_line(count, arguments);
+
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(own_path, child_command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &startup, &process)) {
+        exit_with_error_code(message_launch_failed, GetLastError());
+    }
+    CloseHandle(process.hThread);
+    store_child_process(process.hProcess);
+    const DWORD exit_code = wait_for_child_exit();
+    cleanup_child_and_directory();
+    return exit_code;
+}

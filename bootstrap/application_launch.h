@@ -1,0 +1,31 @@
+// Running the application, in two processes of the same executable: the parent run starts
+// the launcher a second time with the same arguments and waits for it (the child start); the
+// child run loads the application DLL from the target directory and calls its run_code (the
+// DLL start).
+#pragma once
+
+#include <windows.h>
+
+// The application's entry: argument count, wide argument vector, the DLL's own full path.
+using RunCode = int (*)(int argc, wchar_t** argv, const wchar_t* dll_path);
+
+constexpr size_t child_command_line_capacity = 32768;
+extern wchar_t child_command_line[child_command_line_capacity + 1];
+
+// Child run: loads first_entry_path (its own dependencies from its directory, the target
+// directory and the system directory only) and returns what run_code returns. A DLL that
+// will not load, or has no run_code, ends the run with its message and exit code 2.
+int start_application_dll(int argc, wchar_t** argv);
+
+// Parent run: sets KELVOR_ONEFILE_DIRECTORY and KELVOR_ORIGINAL_ARGV0, starts the launcher
+// again with this process's arguments (argument 0 replaced by its full path), waits without
+// a time limit, runs the clean-up and returns the child's exit code (1 when it cannot be read).
+DWORD start_child_and_wait(wchar_t** runtime_argv);
+
+// Re-quotes the arguments into child_command_line so that they split back into the same
+// arguments; an empty argument adds nothing. A line beyond 32,768 characters ends the run.
+void build_child_command_line(int count, wchar_t** arguments);
+
+// Waits for child_process, takes its exit code (1 when that fails), closes and clears it.
+// 0 when there is no child.
+DWORD wait_for_child_exit();

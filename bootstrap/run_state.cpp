@@ -1,0 +1,40 @@
+#include "bootstrap/run_state.h"
+
+wchar_t target_directory[target_directory_capacity + 1];
+wchar_t first_entry_path[first_entry_path_capacity + 1];
+std::atomic<bool> unpacking_started{false};
+HANDLE child_process = nullptr;
+
+namespace {
+
+// Guards child_process between the main thread and the console handler's thread. It is held
+// only to read or change the handle, never across a wait.
+SRWLOCK child_process_lock = SRWLOCK_INIT;
+
+}  // namespace
+
+void store_child_process(HANDLE process) {
+    AcquireSRWLockExclusive(&child_process_lock);
+    child_process = process;
+    ReleaseSRWLockExclusive(&child_process_lock);
+}
+
+HANDLE release_child_process() {
+    AcquireSRWLockExclusive(&child_process_lock);
+    HANDLE process = child_process;
+    child_process = nullptr;
+    ReleaseSRWLockExclusive(&child_process_lock);
+    return process;
+}
+
+HANDLE duplicate_child_process() {
+    HANDLE own = nullptr;
+    AcquireSRWLockShared(&child_process_lock);
+    if (child_process != nullptr &&
+        !DuplicateHandle(GetCurrentProcess(), child_process, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        own = nullptr;
+    }
+    ReleaseSRWLockShared(&child_process_lock);
+    return own;
+}

@@ -1,0 +1,32 @@
+// The run state: what the main thread knows about this run, read by the unpacker, the child
+// start and the console control handler (which runs on a thread of the system's making).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+constexpr size_t target_directory_capacity = 4096;
+constexpr size_t first_entry_path_capacity = 4095;
+
+// The expanded template, made absolute, without a trailing backslash. Final before the
+// console handler is registered.
+extern wchar_t target_directory[target_directory_capacity + 1];
+
+// The full path of the payload's first entry (the application DLL); empty until the first
+// name has been read, then constant.
+extern wchar_t first_entry_path[first_entry_path_capacity + 1];
+
+// Set just before the first entry is read and never cleared: only then is there a target
+// directory to delete.
+extern std::atomic<bool> unpacking_started;
+
+// child_process: the running child's process handle (parent run), null when there is none.
+// The main thread sets it, waits on it and closes it; the console handler works on its own
+// duplicate, taken under a lock, so neither thread ever uses a handle the other has closed
+// and no handle is closed while another thread waits on it.
+extern HANDLE child_process;
+
+void store_child_process(HANDLE process);  // main thread, after the child has started
+HANDLE release_child_process();           // main thread: clears it; the caller closes it
+HANDLE duplicate_child_process();         // any thread: its own handle to close, or null

@@ -1,0 +1,105 @@
+#include "payload/file_unpacker.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+#include "bootstrap/run_state.h"
+#include "paths/bounded_text.h"
+#include "paths/file_helpers.h"
+#include "paths/path_template.h"
+#include "payload/payload_format.h"
+#include "payload/payload_stream.h"
+
+wchar_t entry_name[entry_name_units];
+wchar_t entry_path[entry_path_units];
+unsigned char write_buffer[write_piece_size];
+wchar_t* created_directories[created_directory_slots];
+int32_t created_directory_count = 0;
+
+namespace {
+
+constexpr size_t path_capacity = entry_path_units - 1;
+
+// A copy that cannot be made is simply not remembered; the directory still exists.
+void remember_directory(const wchar_t* directory) {
+    if (created_directory_count >= static_cast<int32_t>(created_directory_slots)) return;
+    wchar_t* copy = _wcsdup(directory);
+    if (copy != nullptr) created_directories[created_directory_count++] = copy;
+}
+
+// The home directory is entry 0: it is never created, it counts as existing.
+void remember_home_directory() {
+    wchar_t home[target_directory_capacity + 1];
+    if (!expand_path_template(home, L"{HOME}", target_directory_capacity)) abort_with_template_message(L"{HOME}");
+    remember_directory(home);
+}
+
+bool is_remembered(const wchar_t* directory) {
+    for (int32_t i = 0; i < created_directory_count; ++i) {
+        if (wcscmp(created_directories[i], directory) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool read_entry_name() {
+    static_assert(entry_name_units == payload_format::name_buffer_units, "the name buffer is the format's");
+    for (size_t i = 0;; ++i) {
+        if (i == entry_name_units) exit_with_message(message_decode);
+        wchar_t unit = 0;
+        payload_read(&unit, sizeof unit);
+        entry_name[i] = unit;
+        if (unit == L'\0') break;
+    }
+    return entry_name[0] != L'\0';
+}
+
+void build_entry_path() {
+    copy_wide(entry_path, target_directory, path_capacity);
+    append_wide_char(entry_path, L'\\', path_capacity);
+    append_wide(entry_path, entry_name, path_capacity);
+}
+
+void unpack_entry() {
+    uint64_t remaining = 0;
+    payload_read(&remaining, payload_format::size_field_size);
+    ensure_parent_directories(entry_path);
+    HANDLE file = open_file_for_writing(entry_path);
+    if (file == INVALID_HANDLE_VALUE) exit_with_path_message(format_open_failed, entry_path);
+    while (remaining > 0) {
+        const DWORD piece = remaining < write_piece_size ? static_cast<DWORD>(remaining) : write_piece_size;
+        payload_read(write_buffer, piece);
+        if (!write_to_file(file, write_buffer, piece)) exit_with_error_code(message_unpack_failed, GetLastError());
+        remaining -= piece;
+    }
+    close_file(file);
+}
+
+void ensure_parent_directories(const wchar_t* path) {
+    wchar_t parent[entry_path_units];
+    copy_wide(parent, path, path_capacity);
+    size_t cut = wcslen(parent);
+    if (cut == 0) return;
+    // The first code unit is never looked at.
+    while (--cut > 0 && parent[cut] != L'\\') {
+    }
+    if (cut == 0) return;
+    parent[cut] = L'\0';
+    if (create_directory_once(parent)) return;
+    ensure_parent_directories(parent);
+    // If it is still missing, opening the entry's file fails and says so.
+    create_directory_once(parent);
+}
+
+bool create_directory_once(const wchar_t* directory) {
+    if (created_directory_count == 0) remember_home_directory();
+    if (is_remembered(directory)) return true;
+    if (wcslen(directory) == 2 && directory[1] == L':') return true;
+    if (!create_private_directory(directory) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    remember_directory(directory);
+    return true;
+}

@@ -1,0 +1,41 @@
+// The file unpacker: entries of the entry stream become files below the target directory.
+// The driver's loop calls, per entry: read_entry_name (false at the end marker),
+// build_entry_path, and in a parent run unpack_entry. Directories come into being because an
+// entry's path runs through them. Every failure ends the run; the files written so far stay.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+constexpr size_t entry_name_units = 1024;
+constexpr size_t entry_path_units = 4096;
+constexpr size_t write_piece_size = 32768;
+constexpr size_t created_directory_slots = 1024;
+
+extern wchar_t entry_name[entry_name_units];
+extern wchar_t entry_path[entry_path_units];
+extern unsigned char write_buffer[write_piece_size];
+// Directories known to exist, exact spelling; entry 0 is the user's home directory.
+extern wchar_t* created_directories[created_directory_slots];
+extern int32_t created_directory_count;
+
+// The next name, one code unit at a time up to its terminator. A name of 1,024 units or more
+// means a malformed block: the decode message and exit code 2.
+bool read_entry_name();
+
+// target_directory, one backslash, entry_name; a path beyond 4,095 units ends the run.
+void build_entry_path();
+
+// The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes.
+// An open failure: the open message with the path; a write failure (a short one included):
+// the unpack message with the system's code. Both exit with code 2.
+void unpack_entry();
+
+// Makes the directory that holds path exist: upward only as far as directories are missing,
+// then down creating them.
+void ensure_parent_directories(const wchar_t* path);
+
+// True when the directory exists afterwards or counts as existing: remembered, a bare drive,
+// created now, or already there.
+bool create_directory_once(const wchar_t* directory);
