@@ -1,0 +1,154 @@
+// The end of a parent run: the child first, then the target directory, from the main thread
+// or from the console control handler.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <thread>
+
+#include "bootstrap/application_launch.h"
+#include "bootstrap/console_cleanup.h"
+#include "bootstrap/run_state.h"
+#include "paths/bounded_text.h"
+#include "test_arguments.h"
+#include "windows_test_support.h"
+
+namespace kelvor::testing {
+namespace {
+
+// A child that sleeps for the given time and then exits with code 7 (launcher_scenarios).
+HANDLE start_sleeper(DWORD milliseconds) {
+    const std::wstring& harness = test_arguments().at(0);
+    std::wstring command_line = quote_argument(harness) + L" sleep " + std::to_wstring(milliseconds);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(harness.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+DWORD exit_code_of(HANDLE process) {
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+double seconds_since(ULONGLONG start) { return (GetTickCount64() - start) / 1000.0; }
+
+class CleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        copy_wide(target_directory, (scratch_ / L"onefile_x").c_str(), target_directory_capacity);
+        write_file(std::wstring(target_directory) + L"\\app.dll", "dll");
+        write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
+        unpacking_started = true;
+        child_process = nullptr;
+    }
+    void TearDown() override {
+        unpacking_started = false;
+        child_process = nullptr;
+    }
+    bool target_exists() const { return path_exists(target_directory); }
+    ScratchDirectory scratch_;
+};
+
+TEST_F(CleanupTest, DeletesTheWholeTree) {
+    cleanup_child_and_directory();
+    EXPECT_FALSE(target_exists());
+    EXPECT_TRUE(path_exists(scratch_.path()));
+}
+
+TEST_F(CleanupTest, RunsTwiceHarmlessly) {
+    cleanup_child_and_directory();
+    const ULONGLONG start = GetTickCount64();
+    cleanup_child_and_directory();
+    EXPECT_LT(seconds_since(start), 1.0) << "the second run stops at its first look";
+    EXPECT_FALSE(target_exists());
+}
+
+TEST_F(CleanupTest, DeletesNothingBeforeUnpackingStarted) {
+    unpacking_started = false;
+    cleanup_child_and_directory();
+    EXPECT_TRUE(target_exists());
+}
+
+TEST_F(CleanupTest, AFileHeldOpenKeepsTheDirectoryAfterAboutTwoSeconds) {
+    HANDLE held = CreateFileW((std::wstring(target_directory) + L"\\app.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const ULONGLONG start = GetTickCount64();
+    cleanup_child_and_directory();
+    const double elapsed = seconds_since(start);
+    CloseHandle(held);
+    EXPECT_TRUE(target_exists());
+    // 20 pauses of 100 ms between 21 attempts.
+    EXPECT_GE(elapsed, 1.9);
+    EXPECT_LT(elapsed, 10.0);
+}
+
+TEST_F(CleanupTest, HandlerIgnoresOtherEventsAndAlwaysReturnsFalse) {
+    for (const DWORD event : {3u, 4u, 7u, 100u}) {
+        EXPECT_FALSE(console_control_handler(event));
+        EXPECT_TRUE(target_exists()) << event;
+    }
+    EXPECT_FALSE(console_control_handler(CTRL_BREAK_EVENT));
+    EXPECT_FALSE(target_exists());
+}
+
+TEST_F(CleanupTest, HandlerLetsAChildThatEndsInTimeEndByItself) {
+    HANDLE child = start_sleeper(500);
+    ASSERT_NE(child, nullptr);
+    store_child_process(child);
+    EXPECT_FALSE(console_control_handler(CTRL_C_EVENT));
+    EXPECT_EQ(WaitForSingleObject(child, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(exit_code_of(child), 7u);
+    EXPECT_FALSE(target_exists());
+    CloseHandle(release_child_process());
+}
+
+TEST_F(CleanupTest, HandlerTerminatesAChildThatOutlivesTheGracePeriod) {
+    HANDLE child = start_sleeper(60000);
+    ASSERT_NE(child, nullptr);
+    store_child_process(child);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(console_control_handler(CTRL_CLOSE_EVENT));
+    const double elapsed = seconds_since(start);
+    EXPECT_GE(elapsed, 4.9);
+    EXPECT_LT(elapsed, 30.0);
+    ASSERT_EQ(WaitForSingleObject(child, 5000), WAIT_OBJECT_0);
+    // Never 0: an interrupted run must not look like a success.
+    EXPECT_EQ(exit_code_of(child), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_FALSE(target_exists());
+    CloseHandle(release_child_process());
+}
+
+// The main thread waits on the child and closes its handle while the handler, on another
+// thread, waits, terminates and deletes: each works on a handle of its own.
+TEST_F(CleanupTest, HandlerAndMainThreadShareTheChildSafely) {
+    for (const DWORD child_runs_ms : {0u, 50u, 300u}) {
+        SetUp();
+        HANDLE child = start_sleeper(child_runs_ms);
+        ASSERT_NE(child, nullptr);
+        store_child_process(child);
+        DWORD main_exit_code = 0;
+        std::thread main_thread([&] { main_exit_code = wait_for_child_exit(); });
+        Sleep(child_runs_ms / 2);
+        std::thread handler_thread([] { console_control_handler(CTRL_C_EVENT); });
+        main_thread.join();
+        handler_thread.join();
+        EXPECT_EQ(main_exit_code, 7u) << child_runs_ms;
+        EXPECT_EQ(child_process, nullptr);
+        EXPECT_FALSE(target_exists());
+    }
+}
+
+TEST_F(CleanupTest, WaitingWithoutAChildGivesZero) {
+    EXPECT_EQ(wait_for_child_exit(), 0u);
+}
+
+}  // namespace
+}  // namespace kelvor::testing
