@@ -3,42 +3,47 @@
 // code of the whole executable.
 #include <windows.h>
 
-#include <cstdio>
-#include <cwchar>
-#include <string>
+#include <stdio.h>
+#include <wchar.h>
 
 namespace {
 
-std::string to_utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? static_cast<size_t>(size - 1) : 0, '\0');
-    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
-// The data file ships beside the DLL, so its path is the DLL's directory and its name.
-std::wstring beside(const wchar_t* dll_path, const wchar_t* name) {
-    std::wstring path = dll_path;
-    path.erase(path.find_last_of(L'\\') + 1);
-    return path + name;
+// Prints wide text as UTF-8, whatever the console's code page.
+void print_utf8(const wchar_t* text) {
+    char utf8[4096];
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) > 0) fputs(utf8, stdout);
 }
 
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* dll_path) {
-    std::printf("Hello from kelvor-onefile!\n");
-    std::printf("run_code got %d arguments:\n", argc);
-    for (int i = 0; i < argc; ++i) std::printf("  argv[%d] = %s\n", i, to_utf8(argv[i]).c_str());
-    std::printf("the application DLL runs from %s\n", to_utf8(dll_path).c_str());
+    printf("Hello from kelvor-onefile!\n");
+    printf("run_code got %d arguments:\n", argc);
+    for (int i = 0; i < argc; ++i) {
+        printf("  argv[%d] = ", i);
+        print_utf8(argv[i]);
+        printf("\n");
+    }
+    printf("the application DLL runs from ");
+    print_utf8(dll_path);
+    printf("\n");
 
-    FILE* greeting = _wfopen(beside(dll_path, L"greeting.txt").c_str(), L"rb");
-    if (!greeting) {
-        std::fprintf(stderr, "greeting.txt is missing beside the DLL\n");
+    // The data file ships beside the DLL: its path is the DLL's directory and its name.
+    wchar_t data_path[MAX_PATH];
+    wcsncpy(data_path, dll_path, MAX_PATH - 1);
+    data_path[MAX_PATH - 1] = L'\0';
+    wchar_t* name = wcsrchr(data_path, L'\\');
+    if (name == nullptr || name - data_path + 14 >= MAX_PATH) return 1;
+    wcscpy(name + 1, L"greeting.txt");
+
+    FILE* greeting = _wfopen(data_path, L"rb");
+    if (greeting == nullptr) {
+        fprintf(stderr, "greeting.txt is missing beside the DLL\n");
         return 1;
     }
     char line[512];
-    while (std::fgets(line, sizeof line, greeting)) std::fputs(line, stdout);
-    std::fclose(greeting);
-    std::fflush(stdout);
+    while (fgets(line, sizeof line, greeting)) fputs(line, stdout);
+    fclose(greeting);
+    fflush(stdout);
     return 0;
 }

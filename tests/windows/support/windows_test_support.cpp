@@ -180,6 +180,7 @@ ProcessResult run_process(const ProcessOptions& options) {
     CloseHandle(process.hThread);
 
     ProcessResult result;
+    result.process_id = process.dwProcessId;
     if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
         result.timed_out = true;
         TerminateProcess(process.hProcess, 0xDEAD);

@@ -41,6 +41,7 @@ void write_file(const std::wstring& path, const std::string& contents);  // crea
 std::map<std::wstring, std::string> read_tree(const std::wstring& root);
 
 struct ProcessResult {
+    DWORD process_id = 0;
     DWORD exit_code = 0;
     bool timed_out = false;
     std::string out;

@@ -1,0 +1,92 @@
+#include "bootstrap/bootstrap_driver.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <errno.h>
+
+#include "bootstrap/application_launch.h"
+#include "bootstrap/console_cleanup.h"
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+#include "bootstrap/run_state.h"
+#include "paths/bounded_text.h"
+#include "paths/environment.h"
+#include "paths/launcher_paths.h"
+#include "paths/path_template.h"
+#include "payload/file_unpacker.h"
+#include "payload/payload_block.h"
+#include "payload/payload_stream.h"
+
+namespace {
+
+constexpr size_t parent_name_capacity = 2048;
+
+// A child run is one whose KELVOR_ONEFILE_PARENT names a process that still exists, may be
+// queried, and runs the same executable file, both names resolved and shortened the same
+// way. Anything short of that (no variable, no number, process gone, access denied, another
+// program) makes this run a parent.
+bool is_child_run() {
+    const wchar_t* value = get_env_copy("KELVOR_ONEFILE_PARENT");
+    if (value == nullptr) return false;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long parent_id = wcstoul(value, &end, 10);
+    if (errno != 0 || *end != L'\0') return false;
+    HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id);
+    if (parent == nullptr) return false;
+    wchar_t parent_name[parent_name_capacity + 1];
+    const DWORD length = K32GetModuleFileNameExW(parent, nullptr, parent_name, parent_name_capacity);
+    if (length != 0) {
+        resolve_final_path(parent_name, parent_name, parent_name_capacity, true);
+        shorten_directory_part(parent_name, parent_name_capacity);
+    }
+    const wchar_t* own_name = get_launcher_file_name(true);
+    CloseHandle(parent);
+    return length != 0 && wcscmp(parent_name, own_name) == 0;
+}
+
+// Stale values that an unrelated launcher left in an inherited environment are never reused:
+// this run's expansion makes fresh ones, and its children find this run's id.
+void prepare_parent_environment() {
+    unset_env("KELVOR_ONEFILE_START");
+    unset_env("KELVOR_ONEFILE_TIME_US");
+    unset_env("KELVOR_ONEFILE_RANDOM");
+    set_env_number("KELVOR_ONEFILE_PARENT", static_cast<int32_t>(GetCurrentProcessId()));
+}
+
+void find_target_directory(const wchar_t* path_template) {
+    const bool expanded = expand_path_template(target_directory, path_template, target_directory_capacity);
+    make_absolute_path(target_directory, target_directory_capacity);
+    if (!expanded) abort_with_template_message(path_template);
+}
+
+}  // namespace
+
+int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t block_size,
+                  const wchar_t* path_template) {
+    configure_silent_abort();
+    // The current directory leaves the DLL search order of this process and its children.
+    SetDllDirectoryW(L"");
+    const bool child = is_child_run();
+    if (!child) prepare_parent_environment();
+    find_target_directory(path_template);
+    if (!child && !SetConsoleCtrlHandler(console_control_handler, TRUE)) exit_with_message(message_register_handler);
+
+    check_payload_header(block, block_size);
+    open_payload_stream(block, block_size);
+    unpacking_started = true;
+    while (read_entry_name()) {
+        build_entry_path();
+        if (first_entry_path[0] == L'\0') {
+            copy_wide(first_entry_path, entry_path, first_entry_path_capacity);
+            // A child reads nothing more: the parent has unpacked everything already.
+            if (child) return start_application_dll(argc, argv);
+        }
+        unpack_entry();
+    }
+    // A child that finds no first entry has nothing to run, and must not start another child.
+    if (child) exit_with_message(message_decode);
+    close_payload_stream();
+    return static_cast<int>(start_child_and_wait(argv));
+}

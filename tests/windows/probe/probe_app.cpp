@@ -1,0 +1,135 @@
+// The probe application: run_code does what its arguments ask, in order, and reports on
+// standard output in a form the tests read back without ambiguity. Arguments it does not know
+// are left alone (tests pass tricky ones through it).
+//
+//   args           each argument as "arg I <UTF-16 units in hex>", after "argc N"
+//   dll            "dll <the path run_code was given>"
+//   env:NAME       "env NAME=<value>" or "env NAME unset"
+//   list           "file <path relative to the DLL's directory> <size>" for every file
+//   touch:NAME     writes "touched" into NAME beside the DLL
+//   import         "dependency <what the imported probe_dep.dll reports>"
+//   nested:A,B     starts this executable again with arguments A B, waits, "nested exit=N"
+//   sleep:MS       sleeps
+//   crash          writes through a null pointer
+//   exit:N         returns N at once
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern "C" __declspec(dllimport) const wchar_t* probe_dependency_origin();
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+void line(const std::string& text) {
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string hex_units(const wchar_t* text) {
+    std::string out;
+    char unit[8];
+    for (const wchar_t* p = text; *p; ++p) {
+        std::snprintf(unit, sizeof unit, "%s%04x", out.empty() ? "" : " ", static_cast<unsigned>(*p));
+        out += unit;
+    }
+    return out;
+}
+
+std::wstring directory_of(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+void list_files(const std::wstring& root, const std::wstring& relative) {
+    WIN32_FIND_DATAW found;
+    const std::wstring directory = relative.empty() ? root : root + L"\\" + relative;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            list_files(root, child);
+        } else {
+            line("file " + utf8(child) + " " + std::to_string(found.nFileSizeLow));
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+DWORD run_nested(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command_line = L"\"" + std::wstring(self) + L"\"";
+    for (size_t start = 0; start <= arguments.size();) {
+        const size_t end = std::min(arguments.find(L',', start), arguments.size());
+        command_line += L" " + arguments.substr(start, end - start);
+        start = end + 1;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        return 0xFFFFFFFF;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* dll_path) {
+    const std::wstring own_directory = directory_of(dll_path);
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring command = argv[i];
+        const size_t colon = command.find(L':');
+        const std::wstring verb = command.substr(0, colon);
+        const std::wstring parameter = colon == std::wstring::npos ? L"" : command.substr(colon + 1);
+        if (command == L"args") {
+            line("argc " + std::to_string(argc));
+            for (int k = 0; k < argc; ++k) line("arg " + std::to_string(k) + " " + hex_units(argv[k]));
+        } else if (command == L"dll") {
+            line("dll " + utf8(dll_path));
+        } else if (verb == L"env") {
+            wchar_t value[32768];
+            const DWORD length = GetEnvironmentVariableW(parameter.c_str(), value, 32768);
+            line("env " + utf8(parameter) + (length ? "=" + utf8(std::wstring(value, length)) : " unset"));
+        } else if (command == L"list") {
+            list_files(own_directory, L"");
+        } else if (verb == L"touch") {
+            FILE* file = _wfopen((own_directory + L"\\" + parameter).c_str(), L"wb");
+            if (file) {
+                std::fputs("touched", file);
+                std::fclose(file);
+            }
+        } else if (command == L"import") {
+            line("dependency " + utf8(probe_dependency_origin()));
+        } else if (verb == L"nested") {
+            line("nested exit=" + std::to_string(run_nested(parameter)));
+        } else if (verb == L"sleep") {
+            Sleep(static_cast<DWORD>(std::wcstoul(parameter.c_str(), nullptr, 10)));
+        } else if (command == L"crash") {
+            *static_cast<volatile int*>(nullptr) = 1;
+        } else if (verb == L"exit") {
+            return static_cast<int>(std::wcstol(parameter.c_str(), nullptr, 10));
+        }
+    }
+    return 0;
+}
