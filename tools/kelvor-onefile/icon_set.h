@@ -1,0 +1,32 @@
+// Icon sets: the icon group of a launcher executable, read from the user's PNG files or .ico
+// file and checked before anything is built, and written as the .ico file that the resource
+// compiler turns into the group.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+namespace kelvor {
+
+// The icon group of a launcher executable: seven PNG images, 16, 24, 32, 48, 64, 128 and 256
+// pixels square. Windows picks from these for every view and display scale.
+constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+struct IconImage {
+    int size;  // width = height, in pixels
+    std::vector<unsigned char> png;
+};
+
+// Reads a user's icons: a directory holding exactly seven PNG files (any names ending in .png,
+// in any case; other files are ignored), one of each size; or an .ico file whose images are
+// PNGs of exactly those seven sizes. Each PNG must have its signature, IHDR as its first chunk,
+// width equal to height and chunks that run whole to IEND. Throws ToolError with one message
+// naming the file and the problem. Returns the images ordered by size.
+std::vector<IconImage> read_icon_set(const std::filesystem::path& directory_or_ico);
+
+// The bytes of an .ico file holding these images (as read_icon_set returns them) as
+// PNG-compressed entries, the form Windows Vista and later read. The same images give the
+// same bytes.
+std::vector<unsigned char> ico_file(const std::vector<IconImage>& images);
+
+}  // namespace kelvor
