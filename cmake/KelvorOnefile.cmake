@@ -2,8 +2,18 @@
 #
 # kelvor-onefile (the host tool) packs the payload and writes the image data; the launcher
 # library supplies the rest of the executable.
-set(KELVOR_ONEFILE_TOOL "${PROJECT_SOURCE_DIR}/build/host/bin/kelvor-onefile" CACHE FILEPATH
-    "kelvor-onefile from the host build")
+if(NOT KELVOR_ONEFILE_TOOL)
+  set(KELVOR_ONEFILE_TOOL "${PROJECT_SOURCE_DIR}/build/host/bin/kelvor-onefile" CACHE FILEPATH
+      "kelvor-onefile from the host build")
+endif()
+# The launcher library that executables link: the in-tree target here, the imported one in
+# an installed package.
+if(NOT KELVOR_ONEFILE_LAUNCHER)
+  set(KELVOR_ONEFILE_LAUNCHER kelvor_launcher_core)
+endif()
+# The image data is an assembly source, the resources a resource script.
+enable_language(ASM)
+enable_language(RC)
 
 # kelvor_pack_payload(OUTPUT file APP dll [DIR dir] [DEPENDS ...] [OPTIONS ...])
 # Packs a payload block at build time. APP and DIR are paths; OPTIONS go to
@@ -24,39 +34,53 @@ function(kelvor_pack_payload)
     VERBATIM)
 endfunction()
 
-# kelvor_add_image_data(target PAYLOAD file [COMPANY text] [PRODUCT text] [VERSION text]
-#                       [PRODUCT_VERSION text] [TEMPLATE text])
-# Adds to target the read-only data of one launcher executable: the payload block and the
-# build-time strings, as an assembly source that kelvor-onefile writes.
-function(kelvor_add_image_data target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PAYLOAD;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;TEMPLATE" "")
-  set(_strings "")
-  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION TEMPLATE)
+# kelvor_add_image_sources(target PAYLOAD file [NAME file.exe] [COMPANY text] [PRODUCT text]
+#                          [VERSION text] [PRODUCT_VERSION text] [DESCRIPTION text] [ICON path]
+#                          [TEMPLATE text])
+# Adds to target what distinguishes one launcher executable: the payload block and the
+# build-time strings in its read-only data, and its version resource, manifest and icons,
+# as sources that kelvor-onefile writes.
+function(kelvor_add_image_sources target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg ""
+                        "PAYLOAD;NAME;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE" "")
+  if(NOT arg_NAME)
+    set(arg_NAME "${target}.exe")
+  endif()
+  set(_options "")
+  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
     if(DEFINED arg_${_setting})
       string(TOLOWER "${_setting}" _option)
       string(REPLACE "_" "-" _option "${_option}")
-      list(APPEND _strings "--${_option}" "${arg_${_setting}}")
+      list(APPEND _options "--${_option}" "${arg_${_setting}}")
     endif()
   endforeach()
-  set(_source "${CMAKE_CURRENT_BINARY_DIR}/${target}-image-data.S")
+  set(_directory "${CMAKE_CURRENT_BINARY_DIR}/${target}-image")
+  set(_outputs "${_directory}/image-data.S" "${_directory}/resources.rc" "${_directory}/icon.ico"
+               "${_directory}/application.manifest")
   add_custom_command(
-    OUTPUT "${_source}"
-    COMMAND "${KELVOR_ONEFILE_TOOL}" embed --payload "${arg_PAYLOAD}" -o "${_source}" ${_strings}
+    OUTPUT ${_outputs}
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${_directory}"
+    COMMAND "${KELVOR_ONEFILE_TOOL}" embed --payload "${arg_PAYLOAD}" --output-dir "${_directory}"
+            --name "${arg_NAME}" ${_options}
     DEPENDS "${KELVOR_ONEFILE_TOOL}" "${arg_PAYLOAD}"
-    COMMENT "Writing the image data of ${target}"
+    COMMENT "Writing the image sources of ${target}"
     VERBATIM)
-  # The assembler reads the payload itself (.incbin), so the object depends on it.
-  set_source_files_properties("${_source}" PROPERTIES OBJECT_DEPENDS "${arg_PAYLOAD}")
-  target_sources(${target} PRIVATE "${_source}")
+  # The assembler reads the payload itself (.incbin), the resource compiler the icons and the
+  # manifest.
+  set_source_files_properties("${_directory}/image-data.S" PROPERTIES OBJECT_DEPENDS "${arg_PAYLOAD}")
+  set_source_files_properties("${_directory}/resources.rc" PROPERTIES
+      OBJECT_DEPENDS "${_directory}/icon.ico;${_directory}/application.manifest")
+  target_sources(${target} PRIVATE "${_directory}/image-data.S" "${_directory}/resources.rc")
 endfunction()
 
 # kelvor_add_onefile(NAME name APP dll-target-or-path [DIR dir] [COMPANY text] [PRODUCT text]
-#                    [VERSION text] [PRODUCT_VERSION text] [TEMPLATE text] [PACK_OPTIONS ...]
-#                    [DEPENDS ...])
+#                    [VERSION text] [PRODUCT_VERSION text] [DESCRIPTION text] [ICON path]
+#                    [TEMPLATE text] [PACK_OPTIONS ...] [DEPENDS ...])
 # One GUI-subsystem executable, name.exe, that carries the application DLL and the files
 # below DIR. The main thread, on which the application runs, reserves 16 MiB of stack.
 function(kelvor_add_onefile)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;APP;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;TEMPLATE"
+  cmake_parse_arguments(PARSE_ARGV 0 arg ""
+                        "NAME;APP;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE"
                         "PACK_OPTIONS;DEPENDS")
   set(_depends ${arg_DEPENDS})
   if(TARGET "${arg_APP}")
@@ -72,17 +96,20 @@ function(kelvor_add_onefile)
   set(_payload "${CMAKE_CURRENT_BINARY_DIR}/${arg_NAME}.payload")
   kelvor_pack_payload(OUTPUT "${_payload}" APP "${_app}" ${_dir_args} DEPENDS ${_depends} OPTIONS ${arg_PACK_OPTIONS})
 
+  # Its own sources are assembly and a resource script; the launcher library is C++.
   add_executable(${arg_NAME} WIN32)
+  set_target_properties(${arg_NAME} PROPERTIES LINKER_LANGUAGE CXX)
   set(_strings "")
-  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION TEMPLATE)
+  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
     if(DEFINED arg_${_setting})
       list(APPEND _strings ${_setting} "${arg_${_setting}}")
     endif()
   endforeach()
-  kelvor_add_image_data(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
-  target_link_libraries(${arg_NAME} PRIVATE kelvor_launcher_core)
+  kelvor_add_image_sources(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
+  target_link_libraries(${arg_NAME} PRIVATE ${KELVOR_ONEFILE_LAUNCHER})
   # The entry function lives in the launcher library; the runtime's start-up, linked after
   # it, asks for it, so the linker is told to take it from the library up front.
-  target_link_options(${arg_NAME} PRIVATE -municode -Wl,--undefined=wWinMain
+  # No time stamp from the clock: the same inputs give the same executable.
+  target_link_options(${arg_NAME} PRIVATE -municode -s -Wl,--no-insert-timestamp -Wl,--undefined=wWinMain
                       -Xlinker --stack -Xlinker 16777216,4096)
 endfunction()

@@ -10,5 +10,6 @@ namespace kelvor {
 int run_pack(const std::vector<std::string>& arguments);
 int run_list(const std::vector<std::string>& arguments);
 int run_embed(const std::vector<std::string>& arguments);
+int run_build(const std::vector<std::string>& arguments);
 
 }  // namespace kelvor

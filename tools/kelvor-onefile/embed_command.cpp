@@ -1,9 +1,9 @@
 #include <cstdio>
 
-#include "atomic_output_file.h"
+#include "build_options.h"
 #include "command_line.h"
 #include "commands.h"
-#include "image_data_source.h"
+#include "image_sources.h"
 #include "tool_error.h"
 
 namespace kelvor {
@@ -11,48 +11,30 @@ namespace kelvor {
 namespace {
 
 const char kEmbedHelp[] =
-    "Usage: kelvor-onefile embed --payload PAYLOAD -o IMAGE_DATA.S [options]\n"
+    "Usage: kelvor-onefile embed --payload PAYLOAD --output-dir DIR --name App.exe [options]\n"
     "\n"
-    "Writes the assembly source that places a payload block and the build-time strings into\n"
-    "a launcher's read-only data. Linked with the launcher library, it makes one executable\n"
-    "(the CMake function kelvor_add_onefile does this).\n"
+    "Writes the sources that, linked with the launcher library, make one executable:\n"
+    "DIR/image-data.S (the payload and the build-time strings) and DIR/resources.rc with its\n"
+    "icon and manifest. The CMake function kelvor_add_onefile runs this.\n"
     "\n"
     "  --payload FILE           the payload block (from 'kelvor-onefile pack')\n"
-    "  -o, --output FILE        the assembly source to write\n"
-    "  --company TEXT           company name ({COMPANY})\n"
-    "  --product TEXT           product name ({PRODUCT})\n"
-    "  --version TEXT           version ({VERSION}, {FILE_VERSION})\n"
-    "  --product-version TEXT   product version ({PRODUCT_VERSION})\n"
-    "  --template TEXT          where to unpack (default {TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM})\n"
-    "  -h, --help               show this help\n";
+    "  --output-dir DIR         where to write the sources (an existing directory)\n"
+    "  --name FILE.exe          the executable's file name, for its version resource\n";
 
 }  // namespace
 
-static BuildStrings build_strings_from(const CommandLine& line) {
-    BuildStrings strings;
-    strings.company = line.value("--company").value_or(strings.company);
-    strings.product = line.value("--product").value_or(strings.product);
-    strings.version = line.value("--version").value_or(strings.version);
-    strings.product_version = line.value("--product-version").value_or(strings.product_version);
-    strings.path_template = line.value("--template").value_or(strings.path_template);
-    return strings;
-}
-
 int run_embed(const std::vector<std::string>& arguments) {
-    const CommandLine line("embed", arguments,
-                           {"--payload", "-o", "--output", "--company", "--product", "--version",
-                            "--product-version", "--template"},
-                           {"-h", "--help"});
+    std::set<std::string> value_options = {"--payload", "--output-dir", "--name"};
+    value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
+    const CommandLine line("embed", arguments, value_options, {"-h", "--help"});
     if (line.has("-h") || line.has("--help")) {
-        std::fputs(kEmbedHelp, stdout);
+        std::printf("%s%s  -h, --help                 show this help\n", kEmbedHelp, kBuildStringOptionsHelp);
         return 0;
     }
     if (!line.positional().empty()) throw UsageError("embed: unexpected argument '" + line.positional()[0] + "'");
-    const std::string output = line.value("-o") ? *line.value("-o") : line.required("--output");
-    const std::string source = image_data_source(line.required("--payload"), build_strings_from(line));
-    AtomicOutputFile file(output);
-    file.write(source.data(), source.size());
-    file.commit();
+    const std::string directory = line.required("--output-dir");
+    write_image_sources(directory, line.required("--payload"), build_strings_from(line, line.required("--name")),
+                        icon_option(line));
     return 0;
 }
 

@@ -9,11 +9,17 @@
 
 namespace kelvor {
 
+// What distinguishes one build from another besides its payload. The company, product,
+// version and product version feed both the path template's variables and the version
+// resource.
 struct BuildStrings {
     std::string company = "Kelvor";
     std::string product = "Kelvor Onefile Application";
     std::string version = "1.0.0.0";
     std::string product_version = "1.0.0.0";
+    std::string description;    // empty: the product name
+    std::string file_name;      // the executable's file name, App.exe
+    std::string internal_name;  // the file name without its extension
     std::string path_template = "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 };
 

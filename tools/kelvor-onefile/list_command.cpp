@@ -17,8 +17,9 @@ namespace {
 const char kListHelp[] =
     "Usage: kelvor-onefile list FILE\n"
     "\n"
-    "Checks a payload block from end to end and lists its entries: each entry's size and\n"
-    "name, then the number of entries, the decoded and compressed sizes and the window.\n"
+    "Checks a payload block, or the block inside a launcher executable, from end to end and\n"
+    "lists its entries: each entry's size and name, then the number of entries, the decoded\n"
+    "and compressed sizes and the window.\n"
     "\n"
     "  -h, --help   show this help\n";
 
@@ -44,7 +45,8 @@ int run_list(const std::vector<std::string>& arguments) {
 
     BlockContents contents;
     try {
-        contents = read_payload_block(bytes.data(), bytes.size());
+        const BlockSpan block = find_payload_block(bytes.data(), bytes.size());
+        contents = read_payload_block(bytes.data() + block.offset, block.size);
     } catch (const ToolError& damage) {
         throw ToolError("'" + path + "': " + damage.what());
     }

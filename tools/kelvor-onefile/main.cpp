@@ -16,9 +16,10 @@ const char kHelp[] =
     "the payload of a single-file launcher.\n"
     "\n"
     "Commands:\n"
+    "  build   turn an application into one executable\n"
     "  pack    write a payload block from an application DLL and a directory\n"
-    "  list    check a payload block and list its entries\n"
-    "  embed   write the assembly source that places a payload in a launcher\n"
+    "  list    check a payload block (or a built executable) and list its entries\n"
+    "  embed   write the sources that place a payload and resources in a launcher\n"
     "\n"
     "  -h, --help     show this help ('kelvor-onefile COMMAND --help' for a command)\n"
     "  --version      show the version\n";
@@ -27,6 +28,7 @@ int dispatch(const std::string& command, const std::vector<std::string>& argumen
     if (command == "pack") return kelvor::run_pack(arguments);
     if (command == "list") return kelvor::run_list(arguments);
     if (command == "embed") return kelvor::run_embed(arguments);
+    if (command == "build") return kelvor::run_build(arguments);
     throw kelvor::UsageError("unknown command '" + command + "'");
 }
 

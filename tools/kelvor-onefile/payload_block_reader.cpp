@@ -1,5 +1,6 @@
 #include "payload_block_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <zstd.h>
@@ -179,6 +180,26 @@ void check_tail(const unsigned char* block, size_t size, std::uint64_t frame_end
 }
 
 }  // namespace
+
+BlockSpan find_payload_block(const unsigned char* data, size_t size) {
+    const bool executable = size >= 2 && data[0] == 'M' && data[1] == 'Z';
+    if (!executable) return {0, size};
+    // "KAY" and the zstd frame magic; the tail's offset field, holding its own offset, closes it.
+    static const unsigned char start[] = {'K', 'A', 'Y', 0x28, 0xB5, 0x2F, 0xFD};
+    const unsigned char* end = data + size;
+    for (const unsigned char* at = std::search(data, end, start, start + sizeof start); at != end;
+         at = std::search(at + 1, end, start, start + sizeof start)) {
+        const size_t offset = static_cast<size_t>(at - data);
+        const size_t frame = ZSTD_findFrameCompressedSize(at + payload_format::header_size,
+                                                          size - offset - payload_format::header_size);
+        if (ZSTD_isError(frame)) continue;
+        const size_t tail_field = offset + payload_format::header_size + frame + payload_format::zero_tail_size;
+        if (tail_field + payload_format::tail_offset_size > size) continue;
+        if (get_le(data + tail_field, payload_format::tail_offset_size) != tail_field - offset) continue;
+        return {offset, tail_field + payload_format::tail_offset_size - offset};
+    }
+    throw ToolError("header: no payload block in the executable");
+}
 
 BlockContents read_payload_block(const unsigned char* block, size_t size, const EntryDataVisitor& visit_data) {
     BlockContents contents;

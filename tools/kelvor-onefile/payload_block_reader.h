@@ -25,6 +25,15 @@ struct BlockContents {
     std::optional<std::uint64_t> content_size;  // when the frame header records it
 };
 
+// Where a payload block lies in a file: the whole file, or, for a launcher executable, the
+// block inside its image data (found by its header, its frame and its tail). Throws ToolError
+// when there is none.
+struct BlockSpan {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+};
+BlockSpan find_payload_block(const unsigned char* data, std::size_t size);
+
 // Called with each piece of an entry's data, in order.
 using EntryDataVisitor =
     std::function<void(const ListedEntry& entry, const unsigned char* data, std::size_t count)>;

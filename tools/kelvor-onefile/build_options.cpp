@@ -1,0 +1,32 @@
+#include "build_options.h"
+
+namespace kelvor {
+
+const char kBuildStringOptionsHelp[] =
+    "  --company TEXT             company name ({COMPANY}, CompanyName)\n"
+    "  --product TEXT             product name ({PRODUCT}, ProductName)\n"
+    "  --version N.N.N.N          file version ({VERSION}, {FILE_VERSION}, FileVersion)\n"
+    "  --product-version N.N.N.N  product version ({PRODUCT_VERSION}, ProductVersion)\n"
+    "  --description TEXT         FileDescription (default: the product name)\n"
+    "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them\n"
+    "  --template TEMPLATE        where to unpack (default {TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM})\n";
+
+BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name) {
+    BuildStrings strings;
+    strings.company = line.value("--company").value_or(strings.company);
+    strings.product = line.value("--product").value_or(strings.product);
+    strings.version = line.value("--version").value_or(strings.version);
+    strings.product_version = line.value("--product-version").value_or(strings.product_version);
+    strings.description = line.value("--description").value_or("");
+    strings.path_template = line.value("--template").value_or(strings.path_template);
+    strings.file_name = std::filesystem::path(file_name).filename().string();
+    strings.internal_name = std::filesystem::path(file_name).stem().string();
+    return strings;
+}
+
+std::optional<std::filesystem::path> icon_option(const CommandLine& line) {
+    if (const auto icon = line.value("--icon")) return std::filesystem::path(*icon);
+    return std::nullopt;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,24 @@
+// The options that describe an executable, shared by "embed" and "build".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "image_data_source.h"
+
+namespace kelvor {
+
+inline const std::vector<std::string> kBuildStringOptions = {
+    "--company", "--product", "--version", "--product-version", "--description", "--icon", "--template"};
+
+// The help lines of those options.
+extern const char kBuildStringOptionsHelp[];
+
+// The strings from the command line, for an executable of this file name.
+BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name);
+std::optional<std::filesystem::path> icon_option(const CommandLine& line);
+
+}  // namespace kelvor

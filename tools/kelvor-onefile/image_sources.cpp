@@ -1,0 +1,58 @@
+#include "image_sources.h"
+
+#include <fstream>
+
+#include "application_manifest.h"
+#include "icon_set.h"
+#include "path_template_rules.h"
+#include "text_encoding.h"
+#include "tool_error.h"
+#include "tool_paths.h"
+#include "version_resource.h"
+
+namespace kelvor {
+
+namespace {
+
+void write_bytes(const std::filesystem::path& path, const void* data, size_t size) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!file) throw ToolError("cannot write '" + path.string() + "'");
+}
+
+void write_text(const std::filesystem::path& path, const std::string& text) {
+    write_bytes(path, text.data(), text.size());
+}
+
+}  // namespace
+
+void check_build_strings(const BuildStrings& strings) {
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"the company name", &strings.company}, {"the product name", &strings.product},
+        {"the description", &strings.description}, {"the file name", &strings.file_name}};
+    for (const auto& [label, text] : texts) {
+        if (!utf8_to_utf16(*text)) throw ToolError(std::string(label) + " is not valid UTF-8");
+    }
+    version_numbers("the version", strings.version);
+    version_numbers("the product version", strings.product_version);
+    check_path_template(strings.path_template);
+}
+
+ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,
+                                 const BuildStrings& given, const std::optional<std::filesystem::path>& icon) {
+    BuildStrings strings = given;
+    if (strings.description.empty()) strings.description = strings.product;
+    check_build_strings(strings);
+    const auto icons = read_icon_set(icon ? *icon : installation_path("share/kelvor-onefile/icons"));
+
+    ImageSources sources{directory / "image-data.S", directory / "resources.rc"};
+    write_text(sources.assembly, image_data_source(payload, strings));
+    const auto ico = ico_file(icons);
+    write_bytes(directory / "icon.ico", ico.data(), ico.size());
+    write_text(directory / "application.manifest", kApplicationManifest);
+    write_text(sources.resources,
+               resource_script(strings, directory / "icon.ico", directory / "application.manifest"));
+    return sources;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,27 @@
+// Everything besides the launcher library that one launcher executable is linked from, written
+// into a directory: image-data.S (the payload and the build-time strings in read-only data),
+// resources.rc with icon.ico and application.manifest (the executable's resources).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "image_data_source.h"
+
+namespace kelvor {
+
+struct ImageSources {
+    std::filesystem::path assembly;   // image-data.S
+    std::filesystem::path resources;  // resources.rc
+};
+
+// Checks the strings as the build would need them (UTF-8, version numbers, the template by
+// the launcher's own rules) and throws ToolError naming the first problem.
+void check_build_strings(const BuildStrings& strings);
+
+// icon: a directory of seven PNGs or an .ico file; the default icon set when absent. Throws
+// ToolError for bad strings or icons, before anything is written.
+ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,
+                                 const BuildStrings& strings, const std::optional<std::filesystem::path>& icon);
+
+}  // namespace kelvor

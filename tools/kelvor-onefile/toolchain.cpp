@@ -1,0 +1,121 @@
+#include "toolchain.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tool_error.h"
+
+extern char** environ;
+
+namespace kelvor {
+
+namespace {
+
+bool on_path(const std::string& program) {
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+    const char* path = std::getenv("PATH");
+    std::string directories = path ? path : "";
+    for (size_t start = 0; start <= directories.size();) {
+        const size_t end = std::min(directories.find(':', start), directories.size());
+        const std::string candidate = directories.substr(start, end - start) + "/" + program;
+        if (end > start && access(candidate.c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string find_program(const std::optional<std::string>& given, const std::vector<std::string>& names,
+                         const char* what, const char* option) {
+    if (given) {
+        if (!on_path(*given)) throw ToolError(std::string(what) + " '" + *given + "' cannot be found");
+        return *given;
+    }
+    for (const auto& name : names) {
+        if (on_path(name)) return name;
+    }
+    throw ToolError(std::string("no ") + what + " on PATH (" + names.front() + "); install mingw-w64 or name one with " +
+                    option);
+}
+
+int spawn_and_wait(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
+    pid_t child = 0;
+    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0) throw ToolError(step + ": cannot start " + arguments[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void require_success(const std::string& step, const std::vector<std::string>& arguments, int status) {
+    if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
+}
+
+// The compiler's own specs with the UCRT in place of msvcrt, as the launcher library was built.
+std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::filesystem::path& work) {
+    std::string specs = program_output("reading the compiler's specs", {toolchain.compiler, "-dumpspecs"});
+    for (size_t at = specs.find("-lmsvcrt"); at != std::string::npos; at = specs.find("-lmsvcrt", at)) {
+        specs.replace(at, 8, "-lucrt");
+    }
+    const auto path = work / "ucrt.specs";
+    std::ofstream(path) << specs;
+    return path;
+}
+
+}  // namespace
+
+Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler) {
+    return {find_program(compiler, {"x86_64-w64-mingw32-g++-posix", "x86_64-w64-mingw32-g++"}, "cross compiler", "--cc"),
+            find_program(resource_compiler, {"x86_64-w64-mingw32-windres"}, "resource compiler", "--windres")};
+}
+
+void run_program(const std::string& step, const std::vector<std::string>& arguments) {
+    require_success(step, arguments, spawn_and_wait(step, arguments, -1));
+}
+
+std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
+    char pattern[] = "/tmp/kelvor-output-XXXXXX";
+    const int descriptor = mkstemp(pattern);
+    if (descriptor < 0) throw ToolError(step + ": cannot make a temporary file");
+    unlink(pattern);
+    const int status = spawn_and_wait(step, arguments, descriptor);
+    std::string output;
+    char buffer[65536];
+    lseek(descriptor, 0, SEEK_SET);
+    for (ssize_t count; (count = read(descriptor, buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(count));
+    close(descriptor);
+    require_success(step, arguments, status);
+    return output;
+}
+
+std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
+                                    const std::filesystem::path& launcher_directory) {
+    const std::string specs = "-specs=" + write_ucrt_specs(toolchain, work).string();
+    run_program("compiling the resources",
+                {toolchain.resource_compiler, "-O", "coff", "-i", (work / "resources.rc").string(), "-o",
+                 (work / "resources.o").string()});
+    run_program("assembling the image data",
+                {toolchain.compiler, specs, "-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
+    const auto executable = work / "out.exe";
+    // The entry function is in the launcher library, which the runtime's start-up, linked
+    // after it, asks for: the linker is told to take it up front.
+    run_program("linking", {toolchain.compiler, specs, "-static", "-municode", "-mwindows", "-s",
+                            "-Wl,--no-insert-timestamp", "-Wl,--undefined=wWinMain", "-Wl,--defsym=_setjmp=setjmp",
+                            "-Xlinker", "--stack", "-Xlinker", "16777216,4096", (work / "image-data.o").string(),
+                            (work / "resources.o").string(), "-L" + launcher_directory.string(),
+                            "-lkelvor_launcher_core", "-lkelvor_zstd_decompress", "-lshell32", "-ladvapi32", "-o",
+                            executable.string()});
+    return executable;
+}
+
+}  // namespace kelvor

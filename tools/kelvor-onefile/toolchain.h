@@ -1,0 +1,33 @@
+// The mingw-w64 cross toolchain that links launcher executables: found on PATH or named by
+// an option, and run the way the launcher library was built (the UCRT, static runtime).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvor {
+
+struct Toolchain {
+    std::string compiler;           // x86_64-w64-mingw32-g++-posix, or what --cc names
+    std::string resource_compiler;  // x86_64-w64-mingw32-windres, or what --windres names
+};
+
+// Throws ToolError when a program cannot be found.
+Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler);
+
+// Runs a program with the tool's own standard streams; throws ToolError naming the step when
+// it cannot be started or does not exit with 0.
+void run_program(const std::string& step, const std::vector<std::string>& arguments);
+
+// The program's output on stdout; throws like run_program.
+std::string program_output(const std::string& step, const std::vector<std::string>& arguments);
+
+// Links work/out.exe from the image sources in work and the launcher library in
+// launcher_directory: a GUI-subsystem program with a 16 MiB stack reserve (4 KiB commit),
+// stripped, and with no time stamp from the clock.
+std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
+                                    const std::filesystem::path& launcher_directory);
+
+}  // namespace kelvor
