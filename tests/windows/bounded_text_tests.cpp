@@ -1,14 +1,10 @@
 // Bounded wide text: what fits, what ends the run, and the runtime's formatters.
 #include <gtest/gtest.h>
 
-#include "bootstrap/error_reporting.h"
+#include "expect_aborts.h"
 #include "paths/bounded_text.h"
 
 namespace {
-
-// An overflow ends the process through abort, with the runtime's abnormal-end status.
-#define EXPECT_ABORTS(statement) \
-    EXPECT_EXIT({ configure_silent_abort(); statement; }, ::testing::ExitedWithCode(3), "")
 
 TEST(BoundedAppend, TextOfExactlyTheCapacityFitsAndOneMoreAborts) {
     wchar_t buffer[6] = L"abcd";  // capacity 5, holding capacity - 1

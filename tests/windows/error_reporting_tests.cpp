@@ -3,6 +3,7 @@
 // are in the runtime's text mode, so each line feed reaches the file as CR LF.
 #include <gtest/gtest.h>
 
+#include "launcher_runs.h"
 #include "payload_builder.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
@@ -33,19 +34,6 @@ void expect_run(const std::vector<std::wstring>& arguments, const Expected& expe
     EXPECT_EQ(run.exit_code, expected.exit_code);
     EXPECT_EQ(run.out, expected.out);
     EXPECT_EQ(run.err, expected.err);
-}
-
-// The system's own text for a code, as report_error_with_code must show it: without its
-// trailing line end.
-std::string system_text(DWORD code) {
-    char* text = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                       nullptr, code, 0x0409, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length ? std::string(text, length) : std::string();
-    LocalFree(text);
-    while (!result.empty() && (result.back() == '\r' || result.back() == '\n')) result.pop_back();
-    return result;
 }
 
 TEST(PlainMessages, GoToStandardOutputWithExitCode2) {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "bootstrap/error_reporting.h"
+#include "expect_aborts.h"
 #include "paths/file_helpers.h"
 #include "paths/launcher_paths.h"
 #include "test_arguments.h"
@@ -12,9 +12,6 @@
 
 namespace kelvor::testing {
 namespace {
-
-#define EXPECT_ABORTS(statement) \
-    EXPECT_EXIT({ configure_silent_abort(); statement; }, ::testing::ExitedWithCode(3), "")
 
 std::wstring resolved(const std::wstring& input, size_t capacity = 4096) {
     std::wstring output(capacity + 1, L'#');

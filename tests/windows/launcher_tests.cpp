@@ -8,8 +8,8 @@
 #include <regex>
 #include <set>
 
+#include "launcher_runs.h"
 #include "test_arguments.h"
-#include "windows_test_support.h"
 
 namespace kelvor::testing {
 namespace {
@@ -27,26 +27,6 @@ std::wstring windows_path(std::wstring path) {
     return path;
 }
 
-std::vector<std::string> lines_of(const std::string& out) {
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < out.size();) {
-        const size_t end = out.find("\r\n", start);
-        lines.push_back(out.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return lines;
-}
-
-// The values of the probe's lines that begin with the word.
-std::vector<std::string> reported(const std::string& out, const std::string& word) {
-    std::vector<std::string> values;
-    for (const auto& l : lines_of(out)) {
-        if (l.rfind(word + " ", 0) == 0) values.push_back(l.substr(word.size() + 1));
-    }
-    return values;
-}
-
 std::wstring from_hex_units(const std::string& hex) {
     std::wstring text;
     for (size_t at = 0; at + 4 <= hex.size(); at += 5) text.push_back(static_cast<wchar_t>(std::stoul(hex.substr(at, 4), nullptr, 16)));
@@ -62,54 +42,6 @@ std::vector<std::wstring> reported_arguments(const std::string& out) {
     }
     return arguments;
 }
-
-class LauncherTest : public ::testing::Test {
-protected:
-    void SetUp() override { CreateDirectoryW(temp_.c_str(), nullptr); }
-
-    // Starts a launcher with these arguments (quoted so that they split back unchanged) and
-    // its own temporary-files directory.
-    ProcessResult launch(const std::wstring& launcher, const std::vector<std::wstring>& arguments,
-                         std::map<std::wstring, std::wstring> environment = {}, const std::wstring& cwd = L"") {
-        ProcessOptions options;
-        options.application = launcher;
-        options.command_line = quote_argument(launcher);
-        for (const auto& argument : arguments) options.command_line += L" " + quote_argument(argument);
-        return launch_with(options, std::move(environment), cwd);
-    }
-    ProcessResult launch_with(ProcessOptions options, std::map<std::wstring, std::wstring> environment,
-                              const std::wstring& cwd = L"") {
-        environment.emplace(L"TMP", temp_);
-        environment.emplace(L"TEMP", temp_);
-        options.environment_changes = environment;
-        options.current_directory = cwd;
-        ProcessResult result = run_process(options);
-        EXPECT_FALSE(result.timed_out) << "the launcher did not end";
-        return result;
-    }
-    // What the runs left in their temporary-files directory.
-    std::vector<std::wstring> leftovers() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((temp_ + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return names;
-        do {
-            if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        return names;
-    }
-    // A copy of a launcher in a directory of the test's own.
-    std::wstring copy_launcher(const std::wstring& launcher, const std::wstring& directory, const std::wstring& name) {
-        CreateDirectoryW(directory.c_str(), nullptr);
-        const std::wstring copy = directory + L"\\" + name;
-        EXPECT_TRUE(CopyFileW(launcher.c_str(), copy.c_str(), FALSE));
-        return copy;
-    }
-
-    ScratchDirectory scratch_;
-    const std::wstring temp_ = scratch_ / L"temp";
-};
 
 TEST_F(LauncherTest, ArgumentsReachRunCodeExactly) {
     const std::vector<std::wstring> tricky = {
@@ -137,7 +69,8 @@ TEST_F(LauncherTest, ArgumentZeroIsTheFullPathWhenStartedByARelativeName) {
     ProcessOptions options;
     options.application = bin + L"\\probe.exe";
     options.command_line = L"probe args env:KELVOR_ORIGINAL_ARGV0 env:KELVOR_ONEFILE_DIRECTORY";
-    const auto run = launch_with(options, {}, bin);
+    options.current_directory = bin;
+    const auto run = launch_with(options);
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     const auto arguments = reported_arguments(run.out);
     ASSERT_FALSE(arguments.empty());
@@ -156,7 +89,7 @@ TEST_F(LauncherTest, AChildCommandLineBeyond32768CharactersAborts) {
     options.application = bin + L"\\p.exe";
     options.command_line = L"p";
     while (options.command_line.size() < 32700) options.command_line += L" " + std::wstring(99, L'x');
-    const auto run = launch_with(options, {});
+    const auto run = launch_with(options);
     EXPECT_EQ(run.exit_code, 3u);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
@@ -283,15 +216,9 @@ TEST_F(LauncherTest, ADamagedFrameIsADecodeError) {
 
 TEST_F(LauncherTest, AFirstEntryThatIsNoDllFailsToLoad) {
     const auto run = launch(not_a_dll_launcher(), {});
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                   ERROR_BAD_EXE_FORMAT, 0x0409, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string system_text = text ? text : "";
-    LocalFree(text);
-    while (!system_text.empty() && (system_text.back() == '\n' || system_text.back() == '\r')) system_text.pop_back();
     EXPECT_EQ(run.exit_code, 2u);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "Error, load DLL. ([Error 193] " + system_text + ")\r\n");
+    EXPECT_EQ(run.err, "Error, load DLL. ([Error 193] " + system_text(ERROR_BAD_EXE_FORMAT) + ")\r\n");
     EXPECT_TRUE(leftovers().empty()) << "the parent still removes the directory";
 }
 

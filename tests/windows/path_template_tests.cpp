@@ -7,16 +7,13 @@
 
 #include <regex>
 
-#include "bootstrap/error_reporting.h"
+#include "expect_aborts.h"
 #include "paths/path_template.h"
 #include "paths/random_text.h"
 #include "windows_test_support.h"
 
 namespace kelvor::testing {
 namespace {
-
-#define EXPECT_ABORTS(statement) \
-    EXPECT_EXIT({ configure_silent_abort(); statement; }, ::testing::ExitedWithCode(3), "")
 
 const wchar_t* const kLauncherVariables[] = {L"KELVOR_ONEFILE_PARENT", L"KELVOR_ONEFILE_START",
                                              L"KELVOR_ONEFILE_TIME_US", L"KELVOR_ONEFILE_RANDOM"};

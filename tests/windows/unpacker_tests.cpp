@@ -11,6 +11,7 @@
 #include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
+#include "launcher_runs.h"
 #include "payload_builder.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
@@ -241,14 +242,9 @@ TEST_F(UnpackFailure, AFullDiskIsReportedAndThePartialFileStays) {
     if (!path_exists(small_disk + L"\\.kelvor-small-disk")) GTEST_SKIP() << "no small disk mounted (needs root)";
     const std::wstring target = small_disk + L"\\target-" + std::to_wstring(GetCurrentProcessId());
     const auto run = unpack_in_child(block_of({{L"big.bin", std::string(3 << 20, 'b')}}), target);
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                   ERROR_DISK_FULL, 0x0409, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string disk_full = text ? text : "";
-    LocalFree(text);
-    while (!disk_full.empty() && (disk_full.back() == '\n' || disk_full.back() == '\r')) disk_full.pop_back();
     EXPECT_EQ(run.exit_code, 2u);
-    EXPECT_EQ(run.err, "Error, couldn't unpack file to target path. ([Error 112] " + disk_full + ")\r\n");
+    EXPECT_EQ(run.err, "Error, couldn't unpack file to target path. ([Error 112] " + system_text(ERROR_DISK_FULL) +
+                           ")\r\n");
     const std::string partial = path_exists(target + L"\\big.bin") ? read_file(target + L"\\big.bin") : "";
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), static_cast<size_t>(3 << 20));

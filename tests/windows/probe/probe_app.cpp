@@ -2,6 +2,8 @@
 // standard output in a form the tests read back without ambiguity. Arguments it does not know
 // are left alone (tests pass tricky ones through it).
 //
+//   started        "started": the launcher got as far as the application
+//   pid            "pid N", this process's id
 //   args           each argument as "arg I <UTF-16 units in hex>", after "argc N"
 //   dll            "dll <the path run_code was given>"
 //   env:NAME       "env NAME=<value>" or "env NAME unset"
@@ -9,6 +11,9 @@
 //   touch:NAME     writes "touched" into NAME beside the DLL
 //   import         "dependency <what the imported probe_dep.dll reports>"
 //   nested:A,B     starts this executable again with arguments A B, waits, "nested exit=N"
+//   spawn:A,B      starts this executable again with arguments A B and does not wait
+//   setenv:N=V     sets the environment variable N to V (for the runs started after it)
+//   hold:NAME      opens NAME beside the DLL without sharing and keeps it open
 //   sleep:MS       sleeps
 //   crash          writes through a null pointer
 //   exit:N         returns N at once
@@ -66,7 +71,8 @@ void list_files(const std::wstring& root, const std::wstring& relative) {
     FindClose(search);
 }
 
-DWORD run_nested(const std::wstring& arguments) {
+// Starts this executable again with the comma-separated arguments; waits for it when asked.
+DWORD run_again(const std::wstring& arguments, bool wait) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command_line = L"\"" + std::wstring(self) + L"\"";
@@ -85,9 +91,11 @@ DWORD run_nested(const std::wstring& arguments) {
     if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         return 0xFFFFFFFF;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    if (wait) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
@@ -102,7 +110,11 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
         const size_t colon = command.find(L':');
         const std::wstring verb = command.substr(0, colon);
         const std::wstring parameter = colon == std::wstring::npos ? L"" : command.substr(colon + 1);
-        if (command == L"args") {
+        if (command == L"started") {
+            line("started");
+        } else if (command == L"pid") {
+            line("pid " + std::to_string(GetCurrentProcessId()));
+        } else if (command == L"args") {
             line("argc " + std::to_string(argc));
             for (int k = 0; k < argc; ++k) line("arg " + std::to_string(k) + " " + hex_units(argv[k]));
         } else if (command == L"dll") {
@@ -122,7 +134,14 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
         } else if (command == L"import") {
             line("dependency " + utf8(probe_dependency_origin()));
         } else if (verb == L"nested") {
-            line("nested exit=" + std::to_string(run_nested(parameter)));
+            line("nested exit=" + std::to_string(run_again(parameter, true)));
+        } else if (verb == L"spawn") {
+            run_again(parameter, false);
+        } else if (verb == L"setenv") {
+            const size_t equals = parameter.find(L'=');
+            SetEnvironmentVariableW(parameter.substr(0, equals).c_str(), parameter.substr(equals + 1).c_str());
+        } else if (verb == L"hold") {
+            CreateFileW((own_directory + L"\\" + parameter).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         } else if (verb == L"sleep") {
             Sleep(static_cast<DWORD>(std::wcstoul(parameter.c_str(), nullptr, 10)));
         } else if (command == L"crash") {

@@ -156,10 +156,9 @@ std::map<std::wstring, std::string> read_tree(const std::wstring& root) {
     return files;
 }
 
-ProcessResult run_process(const ProcessOptions& options) {
-    ScratchDirectory streams;
-    HANDLE out = inheritable_file(streams / L"out");
-    HANDLE err = inheritable_file(streams / L"err");
+RunningProcess::RunningProcess(const ProcessOptions& options) {
+    HANDLE out = inheritable_file(streams_ / L"out");
+    HANDLE err = inheritable_file(streams_ / L"err");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -178,20 +177,36 @@ ProcessResult run_process(const ProcessOptions& options) {
     CloseHandle(err);
     if (!started) throw std::runtime_error("cannot start " + narrow(command_line));
     CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    id_ = process.dwProcessId;
+}
 
+RunningProcess::~RunningProcess() {
+    if (process_ == nullptr) return;
+    TerminateProcess(process_, 0xDEAD);
+    WaitForSingleObject(process_, INFINITE);
+    CloseHandle(process_);
+}
+
+std::string RunningProcess::output_so_far() const { return read_file(streams_ / L"out"); }
+
+ProcessResult RunningProcess::wait(DWORD timeout_ms) {
     ProcessResult result;
-    result.process_id = process.dwProcessId;
-    if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
+    result.process_id = id_;
+    if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
         result.timed_out = true;
-        TerminateProcess(process.hProcess, 0xDEAD);
-        WaitForSingleObject(process.hProcess, INFINITE);
+        TerminateProcess(process_, 0xDEAD);
+        WaitForSingleObject(process_, INFINITE);
     }
-    GetExitCodeProcess(process.hProcess, &result.exit_code);
-    CloseHandle(process.hProcess);
-    result.out = read_file(streams / L"out");
-    result.err = read_file(streams / L"err");
+    GetExitCodeProcess(process_, &result.exit_code);
+    CloseHandle(process_);
+    process_ = nullptr;
+    result.out = read_file(streams_ / L"out");
+    result.err = read_file(streams_ / L"err");
     return result;
 }
+
+ProcessResult run_process(const ProcessOptions& options) { return RunningProcess(options).wait(options.timeout_ms); }
 
 std::wstring quote_argument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;

@@ -56,8 +56,27 @@ struct ProcessOptions {
     DWORD timeout_ms = 60000;
 };
 
-// Starts a process with stdout and stderr captured separately and waits for it; a process
-// that outlives the timeout is terminated and reported as timed out.
+// A process started with stdout and stderr captured separately, into files of its own.
+class RunningProcess {
+public:
+    explicit RunningProcess(const ProcessOptions& options);  // throws when it cannot start
+    ~RunningProcess();
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+
+    DWORD id() const { return id_; }
+    HANDLE handle() const { return process_; }
+    std::string output_so_far() const;
+    // Waits; a process that outlives the timeout is terminated and reported as timed out.
+    ProcessResult wait(DWORD timeout_ms);
+
+private:
+    ScratchDirectory streams_;
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// Starts a process and waits for it (see RunningProcess).
 ProcessResult run_process(const ProcessOptions& options);
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.

@@ -1,0 +1,245 @@
+// The launcher when things go wrong around it: damaged payloads, many launches at once, full
+// and unwritable disks, files held open, processes killed from outside, awkward paths and a
+// stale environment. Real executables, started as a user starts them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <set>
+
+#include "launcher_runs.h"
+#include "test_arguments.h"
+
+namespace kelvor::testing {
+namespace {
+
+const std::wstring& probe_launcher() { return test_arguments().at(0); }
+const std::wstring& sample_launcher() { return test_arguments().at(1); }
+const std::wstring& large_launcher() { return test_arguments().at(2); }
+const std::wstring& small_disk() { return test_arguments().at(3); }
+const std::wstring& deep_launcher() { return test_arguments().at(4); }
+
+const char kDecodeMessage[] = "Error, couldn't decode attached data.\r\n";
+
+// The payload block's frame inside a launcher executable: from just after "KAY" to the zero
+// tail, found the way the tool's list command finds it.
+struct Frame {
+    std::string image;
+    size_t begin = 0;
+    size_t end = 0;
+};
+
+Frame frame_of(const std::wstring& launcher) {
+    Frame frame;
+    frame.image = read_file(launcher);
+    const size_t block = frame.image.find(std::string("KAY\x28\xb5\x2f\xfd", 7));
+    frame.begin = block + 3;
+    // The tail offset field holds its own offset from the block's start, 7 + F.
+    for (size_t field = frame.begin; field + 8 <= frame.image.size(); ++field) {
+        unsigned long long value = 0;
+        memcpy(&value, frame.image.data() + field, 8);
+        if (value == field - block && field >= frame.begin + 4 &&
+            frame.image.compare(field - 4, 4, std::string(4, '\0')) == 0) {
+            frame.end = field - 4;
+            break;
+        }
+    }
+    return frame;
+}
+
+class RobustnessTest : public LauncherTest {};
+
+// One damaged launcher run: it must end well within the bound, either completing or with a
+// launcher message and exit code 2 (or in the application, whose own code may be what was
+// damaged), and leave nothing but its own target directory in TEMP.
+void expect_a_clean_ending(const ProcessResult& run, const std::vector<std::wstring>& left, const std::string& what) {
+    ASSERT_FALSE(run.timed_out) << what;
+    const bool reached_application = run.out.find("started\r\n") != std::string::npos;
+    const bool launcher_message = run.exit_code == 2 && (run.out.find("Error, ") == 0 || run.err.find("Error, ") == 0);
+    EXPECT_TRUE(run.exit_code == 0 || launcher_message || reached_application)
+        << what << ": exit code " << std::hex << run.exit_code << ", out " << run.out << ", err " << run.err;
+    EXPECT_LE(left.size(), 1u) << what;
+    for (const auto& name : left) EXPECT_EQ(name.rfind(L"onefile_", 0), 0u) << what << ": " << narrow(name);
+}
+
+TEST_F(RobustnessTest, DamagedPayloadsEndCleanly) {
+    const Frame frame = frame_of(sample_launcher());
+    ASSERT_GT(frame.end, frame.begin + 1000) << "no payload frame found";
+    const auto intact = launch(sample_launcher(), {L"started", L"exit:0"});
+    ASSERT_EQ(intact.exit_code, 0u) << intact.out << intact.err;
+    const std::wstring damaged = scratch_ / L"damaged.exe";
+    std::map<std::string, int> outcomes;
+    auto try_image = [&](const std::string& image, const std::string& what) {
+        write_file(damaged, image);
+        ProcessOptions options = launch_options(damaged, {L"started", L"exit:0"});
+        options.timeout_ms = 30000;
+        const ProcessResult run = launch_with(options);
+        expect_a_clean_ending(run, leftovers(), what);
+        ++outcomes[run.exit_code == 0 ? "completed" : run.out == kDecodeMessage ? "decode message" : "other ending"];
+        remove_tree(temp_);
+        CreateDirectoryW(temp_.c_str(), nullptr);
+    };
+    // Single-byte changes spread evenly over the frame.
+    const size_t positions = 300;
+    for (size_t i = 0; i < positions; ++i) {
+        std::string image = frame.image;
+        const size_t at = frame.begin + (frame.end - frame.begin - 1) * i / (positions - 1);
+        image[at] = static_cast<char>(image[at] ^ (0x5A + i % 7));
+        try_image(image, "byte " + std::to_string(at - frame.begin) + " of the frame");
+    }
+    // The frame cut short: the rest of it gone to zeros.
+    for (const int percent : {1, 10, 50, 90, 99}) {
+        std::string image = frame.image;
+        const size_t cut = frame.begin + (frame.end - frame.begin) * percent / 100;
+        std::fill(image.begin() + static_cast<long>(cut), image.begin() + static_cast<long>(frame.end), '\0');
+        try_image(image, "frame cut at " + std::to_string(percent) + "%");
+    }
+    EXPECT_GT(outcomes["decode message"], 0) << "no damage was ever detected";
+    for (const auto& [outcome, count] : outcomes) std::printf("%s: %d\n", outcome.c_str(), count);
+}
+
+TEST_F(RobustnessTest, SixteenLaunchesAtOnceKeepApart) {
+    std::vector<std::unique_ptr<RunningProcess>> runs;
+    for (int i = 0; i < 16; ++i) {
+        runs.push_back(std::make_unique<RunningProcess>(
+            launch_options(probe_launcher(), {L"dll", L"sleep:200", L"exit:" + std::to_wstring(100 + i)})));
+    }
+    std::set<std::string> directories;
+    for (int i = 0; i < 16; ++i) {
+        const ProcessResult run = runs[static_cast<size_t>(i)]->wait(60000);
+        EXPECT_FALSE(run.timed_out);
+        EXPECT_EQ(run.exit_code, static_cast<DWORD>(100 + i));
+        const auto dll = reported(run.out, "dll");
+        ASSERT_EQ(dll.size(), 1u) << run.out << run.err;
+        directories.insert(dll[0].substr(0, dll[0].rfind('\\')));
+    }
+    EXPECT_EQ(directories.size(), 16u);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(RobustnessTest, AFullDiskIsReported) {
+    if (!path_exists(small_disk() + L"\\.kelvor-small-disk")) GTEST_SKIP() << "no small disk mounted (needs root)";
+    const std::wstring temp = small_disk() + L"\\temp-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const auto run = launch(sample_launcher(), {L"exit:0"}, {{L"TMP", temp}, {L"TEMP", temp}});
+    remove_tree(temp);
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_EQ(run.err.rfind("Error, couldn't unpack file to target path. ([Error 112] ", 0), 0u) << run.err;
+}
+
+TEST_F(RobustnessTest, ATemporaryDirectoryThatCannotBeWrittenIsReported) {
+    // The temporary-files directory is a file: nothing can be created below it.
+    const std::wstring not_a_directory = scratch_ / L"a-file";
+    write_file(not_a_directory, "x");
+    const auto run = launch(probe_launcher(), {L"exit:0"}, {{L"TMP", not_a_directory}, {L"TEMP", not_a_directory}});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_EQ(run.err.rfind("Error, failed to open '" + narrow(not_a_directory) + "\\onefile_", 0), 0u) << run.err;
+    EXPECT_EQ(read_file(not_a_directory), "x");
+}
+
+TEST_F(RobustnessTest, AFileHeldOpenAtCleanUpLeavesTheDirectoryButNotTheExitCode) {
+    // A further run of the application outlives the parent's child and holds a file open.
+    const ULONGLONG start = GetTickCount64();
+    const auto run = launch(probe_launcher(), {L"dll", L"spawn:hold:data\\hello.txt,sleep:3500", L"sleep:300", L"exit:5"});
+    const double seconds = (GetTickCount64() - start) / 1000.0;
+    EXPECT_EQ(run.exit_code, 5u);
+    EXPECT_EQ(run.err, "") << "the clean-up says nothing";
+    EXPECT_GE(seconds, 2.0) << "about two seconds of deletion attempts";
+    const auto dll = reported(run.out, "dll");
+    ASSERT_EQ(dll.size(), 1u);
+    EXPECT_TRUE(path_exists(widen(dll[0]))) << "left behind while held";
+    Sleep(2000);  // the holder ends; the test's scratch directory takes what is left
+}
+
+TEST_F(RobustnessTest, AChildKilledFromOutsideEndsTheParentWithItsCode) {
+    RunningProcess parent(launch_options(probe_launcher(), {L"pid", L"dll", L"sleep:30000"}));
+    DWORD child_id = 0;
+    for (int i = 0; i < 200 && child_id == 0; ++i) {
+        const auto pid = reported(parent.output_so_far(), "pid");
+        if (!pid.empty() && !reported(parent.output_so_far(), "dll").empty()) child_id = std::stoul(pid[0]);
+        Sleep(50);
+    }
+    ASSERT_NE(child_id, 0u);
+    HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, child_id);
+    ASSERT_NE(child, nullptr);
+    TerminateProcess(child, 77);
+    CloseHandle(child);
+    const ProcessResult run = parent.wait(30000);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 77u);
+    EXPECT_TRUE(leftovers().empty()) << "the parent still removes the directory";
+}
+
+TEST_F(RobustnessTest, AParentKilledWhileUnpackingLeavesThePartialDirectory) {
+    // As designed: only a normal end or a console event removes the target directory.
+    RunningProcess parent(launch_options(large_launcher(), {L"started", L"exit:0"}));
+    std::vector<std::wstring> left;
+    for (int i = 0; i < 400 && left.empty(); ++i) {
+        left = leftovers();
+        Sleep(5);
+    }
+    ASSERT_EQ(left.size(), 1u) << "the target directory never appeared";
+    TerminateProcess(parent.handle(), 9);
+    const ProcessResult run = parent.wait(30000);
+    EXPECT_EQ(run.exit_code, 9u);
+    EXPECT_EQ(reported(run.out, "started").size(), 0u);
+    EXPECT_EQ(leftovers(), left) << "the partial directory stays";
+}
+
+TEST_F(RobustnessTest, ATemporaryDirectoryWithSpacesAndNonAsciiCharacters) {
+    const std::wstring temp = scratch_ / L"t\u00ebmp dir \u65e5\u672c";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const auto run = launch(probe_launcher(), {L"dll", L"import", L"exit:6"}, {{L"TMP", temp}, {L"TEMP", temp}});
+    EXPECT_EQ(run.exit_code, 6u) << run.err;
+    const auto dll = reported(run.out, "dll");
+    ASSERT_EQ(dll.size(), 1u);
+    EXPECT_EQ(dll[0].rfind(narrow(temp) + "\\onefile_", 0), 0u) << dll[0];
+    EXPECT_EQ(reported(run.out, "dependency").size(), 1u);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((temp + L"\\*").c_str(), &found);
+    int entries = 0;
+    do entries += wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0;
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_EQ(entries, 0) << "removed after the run";
+}
+
+TEST_F(RobustnessTest, ATargetDirectoryTooDeepForTheNamesEndsAtTheGuard) {
+    // With a TEMP of 100 characters the launcher's template makes a target directory of 4,090,
+    // which fits its buffer; the first entry's path does not, and the run ends before anything
+    // is written.
+    std::wstring temp = temp_ + L"\\";
+    ASSERT_LT(temp.size(), 100u);
+    temp.append(100 - temp.size(), L't');
+    const auto run = launch(deep_launcher(), {L"exit:0"}, {{L"TMP", temp}, {L"TEMP", temp}});
+    EXPECT_EQ(run.exit_code, 3u);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(leftovers().empty()) << "nothing written";
+}
+
+TEST_F(RobustnessTest, StaleValuesFromAnEarlierRunAreNeverReused) {
+    const auto run = launch(probe_launcher(), {L"dll", L"env:KELVOR_ONEFILE_TIME_US", L"env:KELVOR_ONEFILE_RANDOM"},
+                            {{L"KELVOR_ONEFILE_TIME_US", L"999999"}, {L"KELVOR_ONEFILE_RANDOM", L"staleRandom"},
+                             {L"KELVOR_ONEFILE_START", L"1"}, {L"KELVOR_ONEFILE_PARENT", L"1"}});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    const auto dll = reported(run.out, "dll");
+    ASSERT_EQ(dll.size(), 1u);
+    EXPECT_EQ(dll[0].find("999999"), std::string::npos) << dll[0];
+    EXPECT_EQ(dll[0].find("staleRandom"), std::string::npos) << dll[0];
+    for (const auto& value : reported(run.out, "env")) {
+        EXPECT_EQ(value.find("999999"), std::string::npos);
+        EXPECT_EQ(value.find("staleRandom"), std::string::npos);
+    }
+}
+
+TEST_F(RobustnessTest, AChildWhoseInheritedValuesChangedFailsToLoad) {
+    const auto run = launch(probe_launcher(), {L"setenv:KELVOR_ONEFILE_RANDOM=changedRand", L"nested:exit:0"});
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_EQ(reported(run.out, "nested"), std::vector<std::string>{"exit=2"});
+    EXPECT_EQ(run.err.rfind("Error, load DLL. ([Error 126] ", 0), 0u) << run.err;
+    EXPECT_TRUE(leftovers().empty());
+}
+
+}  // namespace
+}  // namespace kelvor::testing
