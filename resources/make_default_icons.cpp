@@ -5,14 +5,17 @@
 // bytes.
 //
 // The geometry uses only additions, multiplications and comparisons of doubles, which IEEE
-// arithmetic rounds the same everywhere, and the PNG files use stored (uncompressed) deflate
-// blocks, so no compression library and no version of one decides the bytes.
+// arithmetic rounds the same everywhere, and the PNG data is compressed by our own deflate
+// encoder with integer arithmetic only, so no compression library and no version of one
+// decides the bytes.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "deflate.h"
 
 namespace {
 
@@ -122,22 +125,8 @@ std::uint32_t crc32(const Bytes& bytes, std::size_t from) {
     return ~crc;
 }
 
-std::uint32_t adler32(const Bytes& bytes) {
-    std::uint32_t low = 1, high = 0;
-    for (const unsigned char byte : bytes) {
-        low = (low + byte) % 65521;
-        high = (high + low) % 65521;
-    }
-    return high << 16 | low;
-}
-
 void put_big_endian(Bytes& out, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
-}
-
-void put_little_endian_16(Bytes& out, std::uint32_t value) {
-    out.push_back(static_cast<unsigned char>(value));
-    out.push_back(static_cast<unsigned char>(value >> 8));
 }
 
 void put_chunk(Bytes& png, const char* type, const Bytes& data) {
@@ -148,21 +137,73 @@ void put_chunk(Bytes& png, const char* type, const Bytes& data) {
     put_big_endian(png, crc32(png, start));  // over the type and the data
 }
 
-// A zlib stream of stored deflate blocks, each at most 65,535 bytes.
-Bytes zlib_stored(const Bytes& data) {
-    Bytes stream{0x78, 0x01};  // deflate with a 32 KiB window; the check bits make it a multiple of 31
-    std::size_t at = 0;
-    do {
-        const std::size_t count = data.size() - at < 65535 ? data.size() - at : 65535;
-        stream.push_back(at + count == data.size() ? 1 : 0);  // BFINAL, BTYPE 00 (stored)
-        put_little_endian_16(stream, static_cast<std::uint32_t>(count));
-        put_little_endian_16(stream, static_cast<std::uint32_t>(~count));
-        stream.insert(stream.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
-                      data.begin() + static_cast<std::ptrdiff_t>(at + count));
-        at += count;
-    } while (at < data.size());
-    put_big_endian(stream, adler32(data));
-    return stream;
+// The filter types of PNG: each row goes out as its difference from a prediction made from
+// the pixels to its left and above, which turns the smooth gradient into runs of small numbers
+// that deflate codes in a few bits.
+enum Filter : unsigned char { kNone, kSub, kUp, kAverage, kPaeth, kFilterCount };
+
+constexpr std::size_t kBytesPerPixel = 4;
+
+// Of left, above and upper left, the one nearest to left + above - upper left; ties go in
+// that order.
+int paeth_predictor(int left, int above, int upper_left) {
+    const int estimate = left + above - upper_left;
+    const int to_left = estimate > left ? estimate - left : left - estimate;
+    const int to_above = estimate > above ? estimate - above : above - estimate;
+    const int to_upper_left = estimate > upper_left ? estimate - upper_left : upper_left - estimate;
+    if (to_left <= to_above && to_left <= to_upper_left) return left;
+    return to_above <= to_upper_left ? above : upper_left;
+}
+
+// `row` as `filter` sends it, given the row above it (all zeros above the first row).
+Bytes filtered_row(Filter filter, const unsigned char* row, const unsigned char* above, std::size_t row_bytes) {
+    Bytes out(row_bytes);
+    for (std::size_t i = 0; i < row_bytes; ++i) {
+        const int left = i >= kBytesPerPixel ? row[i - kBytesPerPixel] : 0;
+        const int upper_left = i >= kBytesPerPixel ? above[i - kBytesPerPixel] : 0;
+        int prediction = 0;
+        switch (filter) {
+            case kNone: prediction = 0; break;
+            case kSub: prediction = left; break;
+            case kUp: prediction = above[i]; break;
+            case kAverage: prediction = (left + above[i]) / 2; break;
+            default: prediction = paeth_predictor(left, above[i], upper_left); break;
+        }
+        out[i] = static_cast<unsigned char>(row[i] - prediction);  // modulo 256, as PNG defines it
+    }
+    return out;
+}
+
+// The usual heuristic for choosing a filter: the bytes, read as signed, with the smallest sum
+// of magnitudes.
+unsigned cost_of(const Bytes& filtered) {
+    unsigned cost = 0;
+    for (const unsigned char byte : filtered) cost += byte < 128 ? byte : 256 - byte;
+    return cost;
+}
+
+// The image data of PNG before compression: each row as its filter type and its filtered
+// bytes, with the cheapest filter for that row (the lowest type of equally cheap ones).
+Bytes filtered_rows(int size, const Bytes& rgba) {
+    const std::size_t row_bytes = static_cast<std::size_t>(size) * kBytesPerPixel;
+    const Bytes zeros(row_bytes, 0);
+    Bytes rows;
+    for (std::size_t row = 0; row < static_cast<std::size_t>(size); ++row) {
+        const unsigned char* pixels = rgba.data() + row * row_bytes;
+        const unsigned char* above = row == 0 ? zeros.data() : pixels - row_bytes;
+        Filter best_filter = kNone;
+        Bytes best = filtered_row(kNone, pixels, above, row_bytes);
+        for (int filter = kSub; filter < kFilterCount; ++filter) {
+            Bytes candidate = filtered_row(static_cast<Filter>(filter), pixels, above, row_bytes);
+            if (cost_of(candidate) < cost_of(best)) {
+                best_filter = static_cast<Filter>(filter);
+                best = std::move(candidate);
+            }
+        }
+        rows.push_back(best_filter);
+        rows.insert(rows.end(), best.begin(), best.end());
+    }
+    return rows;
 }
 
 Bytes png_file(int size, const Bytes& rgba) {
@@ -170,16 +211,9 @@ Bytes png_file(int size, const Bytes& rgba) {
     put_big_endian(header, static_cast<std::uint32_t>(size));
     put_big_endian(header, static_cast<std::uint32_t>(size));
     header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits per channel, RGBA, deflate, no interlace
-    Bytes rows;
-    const std::size_t row_bytes = static_cast<std::size_t>(size) * 4;
-    for (std::size_t row = 0; row < static_cast<std::size_t>(size); ++row) {
-        rows.push_back(0);  // filter type None
-        rows.insert(rows.end(), rgba.begin() + static_cast<std::ptrdiff_t>(row * row_bytes),
-                    rgba.begin() + static_cast<std::ptrdiff_t>((row + 1) * row_bytes));
-    }
     Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     put_chunk(png, "IHDR", header);
-    put_chunk(png, "IDAT", zlib_stored(rows));
+    put_chunk(png, "IDAT", kelvor::zlib_compress(filtered_rows(size, rgba)));
     put_chunk(png, "IEND", {});
     return png;
 }
