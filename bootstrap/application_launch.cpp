@@ -1,7 +1,5 @@
 #include "bootstrap/application_launch.h"
 
-#include <shellapi.h>
-
 #include "bootstrap/console_cleanup.h"
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
@@ -9,6 +7,7 @@
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
+#include "paths/shell_functions.h"
 
 wchar_t child_command_line[child_command_line_capacity + 1];
 
@@ -94,7 +93,7 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
 
     int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
     if (arguments == nullptr) exit_with_error_code(message_launch_failed, GetLastError());
     arguments[0] = const_cast<wchar_t*>(own_path);
     build_child_command_line(count, arguments);

@@ -22,6 +22,27 @@ namespace {
 
 constexpr size_t parent_name_capacity = 2048;
 
+// The file name of the process's main module, or 0. Reading it through the process's memory
+// needs more access than a process may have to its own parent (under a debugger, or in a
+// sandbox); then the name comes from the system with the least access there is. Without that,
+// a child refused the first way would take itself for a parent and start a child of its own,
+// which would be refused in turn, without end.
+DWORD parent_image_name(unsigned long parent_id, wchar_t* name) {
+    HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id);
+    DWORD length = 0;
+    if (parent != nullptr) {
+        length = K32GetModuleFileNameExW(parent, nullptr, name, parent_name_capacity);
+        CloseHandle(parent);
+    }
+    if (length != 0) return length;
+    parent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_id);
+    if (parent == nullptr) return 0;
+    length = parent_name_capacity;
+    if (!QueryFullProcessImageNameW(parent, 0, name, &length)) length = 0;
+    CloseHandle(parent);
+    return length;
+}
+
 // A child run is one whose KELVOR_ONEFILE_PARENT names a process that still exists, may be
 // queried, and runs the same executable file, both names resolved and shortened the same
 // way. Anything short of that (no variable, no number, process gone, access denied, another
@@ -33,17 +54,12 @@ bool is_child_run() {
     errno = 0;
     const unsigned long parent_id = wcstoul(value, &end, 10);
     if (errno != 0 || *end != L'\0') return false;
-    HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id);
-    if (parent == nullptr) return false;
     wchar_t parent_name[parent_name_capacity + 1];
-    const DWORD length = K32GetModuleFileNameExW(parent, nullptr, parent_name, parent_name_capacity);
-    if (length != 0) {
-        resolve_final_path(parent_name, parent_name, parent_name_capacity, true);
-        shorten_directory_part(parent_name, parent_name_capacity);
-    }
-    const wchar_t* own_name = get_launcher_file_name(true);
-    CloseHandle(parent);
-    return length != 0 && wcscmp(parent_name, own_name) == 0;
+    const DWORD length = parent_image_name(parent_id, parent_name);
+    if (length == 0) return false;
+    resolve_final_path(parent_name, parent_name, parent_name_capacity, true);
+    shorten_directory_part(parent_name, parent_name_capacity);
+    return wcscmp(parent_name, get_launcher_file_name(true)) == 0;
 }
 
 // Stale values that an unrelated launcher left in an inherited environment are never reused:

@@ -1,9 +1,8 @@
 #include "bootstrap/console_cleanup.h"
 
-#include <shellapi.h>
-
 #include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
+#include "paths/shell_functions.h"
 
 namespace {
 
@@ -33,7 +32,7 @@ void delete_target_directory_once() {
     operation.fAnyOperationsAborted = FALSE;
     operation.hNameMappings = nullptr;
     operation.lpszProgressTitle = L"";
-    SHFileOperationW(&operation);
+    shell_file_operation(&operation);
 }
 
 bool target_directory_is_there() {

@@ -109,7 +109,9 @@ function(kelvor_add_onefile)
   target_link_libraries(${arg_NAME} PRIVATE ${KELVOR_ONEFILE_LAUNCHER})
   # The entry function lives in the launcher library; the runtime's start-up, linked after
   # it, asks for it, so the linker is told to take it from the library up front.
-  # No time stamp from the clock: the same inputs give the same executable.
+  # No time stamp from the clock: the same inputs give the same executable. Sections aligned
+  # to whole pages in the file as in memory, so that a loader can map the payload from the
+  # file instead of reading it into memory (Wine reads images with smaller file alignment).
   target_link_options(${arg_NAME} PRIVATE -municode -s -Wl,--no-insert-timestamp -Wl,--undefined=wWinMain
-                      -Xlinker --stack -Xlinker 16777216,4096)
+                      -Wl,--file-alignment,4096 -Xlinker --stack -Xlinker 16777216,4096)
 endfunction()

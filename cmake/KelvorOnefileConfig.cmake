@@ -9,7 +9,7 @@ if(NOT TARGET KelvorOnefile::launcher)
   set_target_properties(KelvorOnefile::launcher PROPERTIES
       IMPORTED_LOCATION "${_kelvor_libraries}/libkelvor_launcher_core.a"
       IMPORTED_LINK_INTERFACE_LANGUAGES CXX
-      INTERFACE_LINK_LIBRARIES "${_kelvor_libraries}/libkelvor_zstd_decompress.a;shell32;advapi32")
+      INTERFACE_LINK_LIBRARIES "${_kelvor_libraries}/libkelvor_zstd_decompress.a;advapi32")
 endif()
 set(KELVOR_ONEFILE_LAUNCHER KelvorOnefile::launcher)
 set(KELVOR_ONEFILE_TOOL "${_kelvor_prefix}/bin/kelvor-onefile" CACHE FILEPATH "kelvor-onefile")

@@ -9,6 +9,7 @@
 #include "paths/build_strings.h"
 #include "paths/environment.h"
 #include "paths/random_text.h"
+#include "paths/shell_functions.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void append_temp(Output& out) {
 
 bool append_folder(Output& out, int folder) {
     wchar_t value[value_capacity + 1];
-    if (FAILED(SHGetFolderPathW(nullptr, folder, nullptr, 0, value))) return false;
+    if (FAILED(shell_get_folder_path(folder, value))) return false;
     wchar_t* start = out.position;
     append_value(out, value);
     remove_trailing_backslashes(out, start);

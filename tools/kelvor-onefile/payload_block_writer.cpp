@@ -50,6 +50,7 @@ public:
         // on the number of workers, so the payload is the same on every machine.
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_nbWorkers, threads), "threads");
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_windowLog, window_log), "window");
+        set_job_shape(window_log);
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_contentSizeFlag, options.record_content_size ? 1 : 0),
               "content size");
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_checksumFlag, 0), "checksum");
@@ -63,6 +64,18 @@ public:
     std::uint64_t frame_bytes() const { return frame_bytes_; }
 
 private:
+    // zstd sizes its parallel jobs at four windows and reloads a whole window before each,
+    // so the large window of a big payload would leave one job for one core. Jobs and reloads
+    // are kept at what zstd uses for its own 8 MiB window: 32 MiB jobs, 8 MiB of overlap.
+    // The job boundaries depend on these numbers only, never on the number of threads.
+    void set_job_shape(int window_log) {
+        constexpr int kStandardWindowLog = 23;
+        if (window_log <= kStandardWindowLog) return;
+        check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_jobSize, 32 << 20), "job size");
+        check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_overlapLog, std::max(1, 9 - (window_log - kStandardWindowLog))),
+              "overlap");
+    }
+
     void compress(const void* data, size_t count, ZSTD_EndDirective mode) {
         ZSTD_inBuffer input{data, count, 0};
         for (;;) {

@@ -111,9 +111,10 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
     // after it, asks for: the linker is told to take it up front.
     run_program("linking", {toolchain.compiler, specs, "-static", "-municode", "-mwindows", "-s",
                             "-Wl,--no-insert-timestamp", "-Wl,--undefined=wWinMain", "-Wl,--defsym=_setjmp=setjmp",
+                            "-Wl,--file-alignment,4096",
                             "-Xlinker", "--stack", "-Xlinker", "16777216,4096", (work / "image-data.o").string(),
                             (work / "resources.o").string(), "-L" + launcher_directory.string(),
-                            "-lkelvor_launcher_core", "-lkelvor_zstd_decompress", "-lshell32", "-ladvapi32", "-o",
+                            "-lkelvor_launcher_core", "-lkelvor_zstd_decompress", "-ladvapi32", "-o",
                             executable.string()});
     return executable;
 }

@@ -26,7 +26,8 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 
 // Links work/out.exe from the image sources in work and the launcher library in
 // launcher_directory: a GUI-subsystem program with a 16 MiB stack reserve (4 KiB commit),
-// stripped, and with no time stamp from the clock.
+// stripped, with no time stamp from the clock, and with its sections page-aligned in the file
+// so that the payload can be mapped rather than read.
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
                                     const std::filesystem::path& launcher_directory);
 
