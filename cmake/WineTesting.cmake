@@ -13,6 +13,7 @@ endif()
 
 set(KELVOR_WINEPREFIX "${CMAKE_BINARY_DIR}/wine/prefix")
 set(KELVOR_WINE_HOME "${CMAKE_BINARY_DIR}/wine/home")
+set(KELVOR_WINE_TMP "${CMAKE_BINARY_DIR}/wine/tmp")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/wine-env.sh.in" "${CMAKE_BINARY_DIR}/wine/wine-env.sh" @ONLY)
 configure_file("${CMAKE_CURRENT_LIST_DIR}/wine-run.in" "${CMAKE_BINARY_DIR}/wine/wine-run"
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

@@ -30,7 +30,9 @@ bench_wine_environment() {
   # Wine writes below HOME too; the user's own stays untouched (and is kept for git).
   bench_user_home=$HOME
   export HOME="$bench_wine_dir/home"
-  mkdir -p "$WINEPREFIX" "$HOME"
+  # Wine's server socket directory goes below TMPDIR and stays there.
+  export TMPDIR="$bench_wine_dir/tmp"
+  mkdir -p "$WINEPREFIX" "$HOME" "$TMPDIR"
 }
 
 # bench_wine_start SCRATCH_DIR: a persistent wineserver for the prefix, the prefix made or
