@@ -44,8 +44,7 @@ DWORD parent_image_name(unsigned long parent_id, wchar_t* name) {
 }
 
 // A child run is one whose KELVOR_ONEFILE_PARENT names a process that still exists, may be
-// queried, and runs the same executable file, both names resolved and shortened the same
-// way. Anything short of that (no variable, no number, process gone, access denied, another
+// queried, and runs the same executable file, both names in their comparable form. Anything short of that (no variable, no number, process gone, access denied, another
 // program) makes this run a parent.
 bool is_child_run() {
     const wchar_t* value = get_env_copy("KELVOR_ONEFILE_PARENT");
@@ -57,8 +56,7 @@ bool is_child_run() {
     wchar_t parent_name[parent_name_capacity + 1];
     const DWORD length = parent_image_name(parent_id, parent_name);
     if (length == 0) return false;
-    resolve_final_path(parent_name, parent_name, parent_name_capacity, true);
-    shorten_directory_part(parent_name, parent_name_capacity);
+    comparable_file_name(parent_name, parent_name_capacity);
     return wcscmp(parent_name, get_launcher_file_name(true)) == 0;
 }
 

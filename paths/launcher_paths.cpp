@@ -90,14 +90,16 @@ void shorten_directory_part(wchar_t* path, size_t capacity) {
     }
 }
 
+void comparable_file_name(wchar_t* path, size_t capacity) {
+    resolve_final_path(path, path, capacity, true);
+    shorten_directory_part(path, capacity);
+}
+
 const wchar_t* get_launcher_file_name(bool resolved) {
     wchar_t* cache = resolved ? resolved_launcher_name : unresolved_launcher_name;
     if (cache[0] != L'\0') return cache;
     GetModuleFileNameW(nullptr, cache, launcher_name_capacity);
-    if (resolved) {
-        resolve_final_path(cache, cache, launcher_name_capacity, true);
-        shorten_directory_part(cache, launcher_name_capacity);
-    }
+    if (resolved) comparable_file_name(cache, launcher_name_capacity);
     return cache;
 }
 

@@ -19,8 +19,12 @@ void resolve_final_path(wchar_t* output, const wchar_t* input, size_t capacity, 
 // name. A directory that has no short form (it does not exist, say) stays as it is.
 void shorten_directory_part(wchar_t* path, size_t capacity);
 
-// The launcher's module file name, filled on first use and kept: resolved and shortened
-// (for comparing two launchers), or exactly as GetModuleFileNameW reports it.
+// Resolves the path in place and shortens its directory part: the one form in which two
+// names of the same executable file compare equal.
+void comparable_file_name(wchar_t* path, size_t capacity);
+
+// The launcher's module file name, filled on first use and kept: in its comparable form, or
+// exactly as GetModuleFileNameW reports it.
 const wchar_t* get_launcher_file_name(bool resolved);
 
 // own_executable_path: the launcher's file name for starting the child, filled once.

@@ -100,27 +100,22 @@ void append_program(Output& out) {
     append_value(out, arguments[0]);
 }
 
-// PROGRAM_BASE and PROGRAM_DIR start from the expansion of "{PROGRAM}" at the position and
-// then look only at that new text.
-bool append_program_base(Output& out) {
+// PROGRAM_BASE and PROGRAM_DIR start from PROGRAM's value and then look only at that text.
+void append_program_base(Output& out) {
     wchar_t* start = out.position;
-    if (!expand_path_template(out.position, L"{PROGRAM}", out.remaining)) return false;
-    advance(out);
+    append_program(out);
     if (out.position - start >= 4 && _wcsicmp(out.position - 4, L".exe") == 0) cut_at(out, out.position - 4);
-    return true;
 }
 
-bool append_program_dir(Output& out) {
+void append_program_dir(Output& out) {
     wchar_t* start = out.position;
-    if (!expand_path_template(out.position, L"{PROGRAM}", out.remaining)) return false;
-    advance(out);
+    append_program(out);
     for (wchar_t* p = out.position; p > start; --p) {
         if (p[-1] == L'\\') {
             cut_at(out, p - 1);
             break;
         }
     }
-    return true;
 }
 
 void append_pid(Output& out) {
@@ -173,8 +168,8 @@ bool append_variable(Output& out, Variable variable) {
     switch (variable) {
         case Variable::temp: append_temp(out); return true;
         case Variable::program: append_program(out); return true;
-        case Variable::program_base: return append_program_base(out);
-        case Variable::program_dir: return append_program_dir(out);
+        case Variable::program_base: append_program_base(out); return true;
+        case Variable::program_dir: append_program_dir(out); return true;
         case Variable::pid: append_pid(out); return true;
         case Variable::home: return append_folder(out, CSIDL_PROFILE);
         case Variable::cache_dir: return append_folder(out, CSIDL_LOCAL_APPDATA);

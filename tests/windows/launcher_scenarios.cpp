@@ -61,14 +61,7 @@ int read_entries(const std::string& block, bool past_end) {
     check_payload_header(bytes, block.size());
     open_payload_stream(bytes, block.size());
     static unsigned char piece[32768];
-    for (;;) {
-        std::wstring name;
-        for (wchar_t unit = 0;;) {
-            payload_read(&unit, 2);
-            if (unit == 0) break;
-            name.push_back(unit);
-        }
-        if (name.empty()) break;
+    while (read_entry_name()) {
         unsigned long long size = 0;
         payload_read(&size, 8);
         for (unsigned long long left = size; left > 0;) {
@@ -76,7 +69,7 @@ int read_entries(const std::string& block, bool past_end) {
             payload_read(piece, count);
             left -= count;
         }
-        printf("entry %s %llu\n", kelvor::testing::narrow(name).c_str(), size);
+        printf("entry %s %llu\n", kelvor::testing::narrow(entry_name).c_str(), size);
         fflush(stdout);
     }
     printf("end\n");

@@ -2,6 +2,7 @@
 // whatever the decoder delivers per call.
 #include <gtest/gtest.h>
 
+#include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 #include "payload_builder.h"
@@ -71,21 +72,14 @@ TEST_F(PayloadStreamTest, RequestsAtBlockBoundariesOfOneFrame) {
 }
 
 // The packer's payload of the sample tree, read the way the unpacker reads it: names one code
-// unit at a time, sizes, then data in pieces of at most 32,768 bytes.
+// unit at a time (the unpacker's own reader), sizes, then data in pieces of at most 32,768 bytes.
 TEST_F(PayloadStreamTest, PackerPayloadReadRequestByRequestGivesBackTheFiles) {
     open(read_file(test_data_path(L"sample.payload")));
     std::map<std::wstring, std::string> files;
-    for (;;) {
-        std::wstring name;
-        for (wchar_t unit = 0;;) {
-            payload_read(&unit, 2);
-            if (unit == 0) break;
-            name.push_back(unit);
-        }
-        if (name.empty()) break;
+    while (read_entry_name()) {
         unsigned long long size = 0;
         payload_read(&size, 8);
-        std::string& data = files[name];
+        std::string& data = files[entry_name];
         for (unsigned long long left = size; left > 0;) {
             const size_t piece = left < 32768 ? static_cast<size_t>(left) : 32768;
             data += read(piece);

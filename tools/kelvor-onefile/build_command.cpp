@@ -1,21 +1,18 @@
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "atomic_output_file.h"
 #include "build_options.h"
 #include "command_line.h"
 #include "commands.h"
-#include "entry_collection.h"
+#include "file_contents.h"
 #include "icon_set.h"
 #include "image_sources.h"
-#include "payload/payload_format.h"
-#include "payload_block_writer.h"
+#include "pack_options.h"
 #include "temporary_directory.h"
 #include "tool_error.h"
 #include "tool_paths.h"
 #include "toolchain.h"
-#include <zstd.h>
 
 namespace kelvor {
 
@@ -40,32 +37,36 @@ const char kBuildToolHelp[] =
     "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
     "  -h, --help                 show this help\n";
 
-std::vector<unsigned char> read_bytes(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.eof() && !file) throw ToolError("cannot read '" + path.string() + "'");
-    return bytes;
-}
+// FNV-1a, for the PE header's time stamp.
+class InputHash {
+public:
+    void add(const void* data, size_t count) {
+        for (size_t i = 0; i < count; ++i) value_ = (value_ ^ static_cast<const unsigned char*>(data)[i]) * 16777619u;
+    }
+    std::uint32_t value() const { return value_; }
 
-// The PE header's time stamp, from the inputs rather than the clock (FNV-1a over the payload,
-// the icons, the manifest and the strings), so the same inputs give the same executable.
-void stamp_from_inputs(std::vector<unsigned char>& image, const std::vector<std::filesystem::path>& files,
+private:
+    std::uint32_t value_ = 2166136261u;
+};
+
+// The PE header's time stamp comes from the inputs rather than the clock (the payload, the
+// icons, the manifest and the strings), so the same inputs give the same executable. The
+// payload is hashed as it is written; the other files are small.
+void stamp_from_inputs(std::vector<unsigned char>& image, InputHash hash, const std::vector<std::filesystem::path>& files,
                        const BuildStrings& strings) {
-    std::uint32_t hash = 2166136261u;
-    auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 16777619u; };
     for (const auto& file : files) {
-        for (const unsigned char byte : read_bytes(file)) mix(byte);
+        const auto bytes = read_whole_file(file);
+        hash.add(bytes.data(), bytes.size());
     }
     for (const std::string* text : {&strings.company, &strings.product, &strings.version, &strings.product_version,
                                     &strings.description, &strings.file_name, &strings.path_template}) {
-        for (const char c : *text) mix(static_cast<unsigned char>(c));
-        mix(0);
+        hash.add(text->c_str(), text->size() + 1);
     }
     if (image.size() < 0x40) throw ToolError("the linker wrote no PE image");
     const std::uint32_t header = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | static_cast<std::uint32_t>(image[0x3F]) << 24;
     const size_t stamp = header + 8;  // after "PE\0\0", the machine and the section count
     if (stamp + 4 > image.size()) throw ToolError("the linker wrote no PE image");
-    for (int i = 0; i < 4; ++i) image[stamp + i] = static_cast<unsigned char>(hash >> (8 * i));
+    for (int i = 0; i < 4; ++i) image[stamp + i] = static_cast<unsigned char>(hash.value() >> (8 * i));
 }
 
 std::filesystem::path launcher_directory(const CommandLine& line) {
@@ -88,37 +89,37 @@ int run_build(const std::vector<std::string>& arguments) {
                                            "--launcher-dir", "--cc", "--windres"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("build", arguments, value_options, {"-h", "--help"});
-    if (line.has("-h") || line.has("--help")) {
+    if (line.wants_help()) {
         std::printf("%s%s%s", kBuildHelp, kBuildStringOptionsHelp, kBuildToolHelp);
         return 0;
     }
-    if (!line.positional().empty()) throw UsageError("build: unexpected argument '" + line.positional()[0] + "'");
-    const std::string output = line.value("-o") ? *line.value("-o") : line.required("--output");
-    PackOptions pack;
-    pack.level = line.number("--level", ZSTD_minCLevel(), ZSTD_maxCLevel()).value_or(pack.level);
-    pack.threads = line.number("--threads", 1, 256).value_or(0);
+    line.refuse_positional();
+    const std::string output = line.output();
+    const PackOptions pack = pack_options_from(line);
 
     // Everything that can be wrong with the inputs is found before the long packing starts.
     const BuildStrings strings = build_strings_from(line, output);
     check_build_strings(strings);
-    const auto icon = icon_option(line);
-    read_icon_set(icon ? *icon : installation_path("share/kelvor-onefile/icons"));
-    std::optional<std::filesystem::path> dir;
-    if (const auto given = line.value("--dir")) dir = *given;
-    const auto entries = collect_entries(line.required("--app"), dir);
+    const auto icon = icon_source(line);
+    read_icon_set(icon);
+    const auto entries = entries_from(line);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
     const auto library = launcher_directory(line);
 
     TemporaryDirectory work;
     const auto payload = work.path() / "payload.bin";
+    InputHash hash;
     {
         AtomicOutputFile file(payload);
-        write_payload_block(entries, pack, [&file](const void* data, size_t count) { file.write(data, count); });
+        write_payload_block(entries, pack, [&file, &hash](const void* data, size_t count) {
+            file.write(data, count);
+            hash.add(data, count);
+        });
         file.commit();
     }
     write_image_sources(work.path(), payload, strings, icon);
-    auto image = read_bytes(link_launcher(toolchain, work.path(), library));
-    stamp_from_inputs(image, {payload, work.path() / "icon.ico", work.path() / "application.manifest"}, strings);
+    auto image = read_whole_file(link_launcher(toolchain, work.path(), library));
+    stamp_from_inputs(image, hash, {work.path() / "icon.ico", work.path() / "application.manifest"}, strings);
 
     AtomicOutputFile executable(output);
     executable.write(image.data(), image.size());

@@ -1,5 +1,7 @@
 #include "build_options.h"
 
+#include "tool_paths.h"
+
 namespace kelvor {
 
 const char kBuildStringOptionsHelp[] =
@@ -24,9 +26,9 @@ BuildStrings build_strings_from(const CommandLine& line, const std::string& file
     return strings;
 }
 
-std::optional<std::filesystem::path> icon_option(const CommandLine& line) {
-    if (const auto icon = line.value("--icon")) return std::filesystem::path(*icon);
-    return std::nullopt;
+std::filesystem::path icon_source(const CommandLine& line) {
+    if (const auto icon = line.value("--icon")) return *icon;
+    return installation_path("share/kelvor-onefile/icons");
 }
 
 }  // namespace kelvor

@@ -19,6 +19,7 @@ extern const char kBuildStringOptionsHelp[];
 
 // The strings from the command line, for an executable of this file name.
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name);
-std::optional<std::filesystem::path> icon_option(const CommandLine& line);
+// --icon, or the default icon set that ships with the tool.
+std::filesystem::path icon_source(const CommandLine& line);
 
 }  // namespace kelvor

@@ -52,6 +52,10 @@ std::string CommandLine::required(const std::string& option) const {
     return *found;
 }
 
+void CommandLine::refuse_positional() const {
+    if (!positional_.empty()) throw UsageError(command_ + ": unexpected argument '" + positional_[0] + "'");
+}
+
 std::optional<int> CommandLine::number(const std::string& option, int minimum, int maximum) const {
     const auto text = value(option);
     if (!text) return std::nullopt;

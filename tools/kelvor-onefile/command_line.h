@@ -23,6 +23,13 @@ public:
     std::optional<int> number(const std::string& option, int minimum, int maximum) const;
     const std::vector<std::string>& positional() const { return positional_; }
 
+    // -h or --help, for commands that take them as flags.
+    bool wants_help() const { return has("-h") || has("--help"); }
+    // Throws UsageError naming the first positional argument, for commands that take none.
+    void refuse_positional() const;
+    // The value of -o, else of --output, which is then required.
+    std::string output() const { return value("-o") ? *value("-o") : required("--output"); }
+
 private:
     std::string command_;
     std::map<std::string, std::string> values_;

@@ -4,7 +4,6 @@
 #include "command_line.h"
 #include "commands.h"
 #include "image_sources.h"
-#include "tool_error.h"
 
 namespace kelvor {
 
@@ -27,14 +26,14 @@ int run_embed(const std::vector<std::string>& arguments) {
     std::set<std::string> value_options = {"--payload", "--output-dir", "--name"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("embed", arguments, value_options, {"-h", "--help"});
-    if (line.has("-h") || line.has("--help")) {
+    if (line.wants_help()) {
         std::printf("%s%s  -h, --help                 show this help\n", kEmbedHelp, kBuildStringOptionsHelp);
         return 0;
     }
-    if (!line.positional().empty()) throw UsageError("embed: unexpected argument '" + line.positional()[0] + "'");
+    line.refuse_positional();
     const std::string directory = line.required("--output-dir");
     write_image_sources(directory, line.required("--payload"), build_strings_from(line, line.required("--name")),
-                        icon_option(line));
+                        icon_source(line));
     return 0;
 }
 

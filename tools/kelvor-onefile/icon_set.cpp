@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "file_contents.h"
 #include "tool_error.h"
 
 namespace kelvor {
@@ -76,14 +74,6 @@ bool has_png_name(const fs::path& path) {
     std::transform(name.end() - 4, name.end(), name.end() - 4,
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return name.compare(name.size() - 4, 4, ".png") == 0;
-}
-
-Bytes read_whole_file(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw ToolError("cannot read " + quoted(path) + ": " + std::strerror(errno));
-    Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) throw ToolError("cannot read " + quoted(path));
-    return bytes;
 }
 
 // The size of a square PNG image of one of the icon sizes. Only the structure is checked, not

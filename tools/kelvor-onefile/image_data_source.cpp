@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "path_template_rules.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -34,7 +33,6 @@ std::string wide_string_symbol(const char* symbol, const std::string& label, con
 }  // namespace
 
 std::string image_data_source(const std::filesystem::path& payload, const BuildStrings& strings) {
-    check_path_template(strings.path_template);
     std::string source =
         "# Written by kelvor-onefile: the payload block and the build-time strings, in read-only data.\n"
         "    .section .rdata,\"dr\"\n"

@@ -7,7 +7,6 @@
 #include "path_template_rules.h"
 #include "text_encoding.h"
 #include "tool_error.h"
-#include "tool_paths.h"
 #include "version_resource.h"
 
 namespace kelvor {
@@ -39,11 +38,11 @@ void check_build_strings(const BuildStrings& strings) {
 }
 
 ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,
-                                 const BuildStrings& given, const std::optional<std::filesystem::path>& icon) {
+                                 const BuildStrings& given, const std::filesystem::path& icon) {
     BuildStrings strings = given;
     if (strings.description.empty()) strings.description = strings.product;
     check_build_strings(strings);
-    const auto icons = read_icon_set(icon ? *icon : installation_path("share/kelvor-onefile/icons"));
+    const auto icons = read_icon_set(icon);
 
     ImageSources sources{directory / "image-data.S", directory / "resources.rc"};
     write_text(sources.assembly, image_data_source(payload, strings));

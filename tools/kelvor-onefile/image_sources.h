@@ -4,7 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 
 #include "image_data_source.h"
 
@@ -19,9 +18,9 @@ struct ImageSources {
 // the launcher's own rules) and throws ToolError naming the first problem.
 void check_build_strings(const BuildStrings& strings);
 
-// icon: a directory of seven PNGs or an .ico file; the default icon set when absent. Throws
-// ToolError for bad strings or icons, before anything is written.
+// icon: a directory of seven PNGs or an .ico file. Throws ToolError for bad strings or icons,
+// before anything is written.
 ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,
-                                 const BuildStrings& strings, const std::optional<std::filesystem::path>& icon);
+                                 const BuildStrings& strings, const std::filesystem::path& icon);
 
 }  // namespace kelvor

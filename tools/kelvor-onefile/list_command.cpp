@@ -1,11 +1,8 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "command_line.h"
 #include "commands.h"
+#include "file_contents.h"
 #include "payload_block_reader.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -23,19 +20,11 @@ const char kListHelp[] =
     "\n"
     "  -h, --help   show this help\n";
 
-std::vector<unsigned char> read_whole_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw ToolError("cannot read '" + path + "': " + std::strerror(errno));
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) throw ToolError("cannot read '" + path + "'");
-    return bytes;
-}
-
 }  // namespace
 
 int run_list(const std::vector<std::string>& arguments) {
     const CommandLine line("list", arguments, {}, {"-h", "--help"});
-    if (line.has("-h") || line.has("--help")) {
+    if (line.wants_help()) {
         std::fputs(kListHelp, stdout);
         return 0;
     }

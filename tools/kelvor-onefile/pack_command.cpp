@@ -4,10 +4,8 @@
 #include "atomic_output_file.h"
 #include "command_line.h"
 #include "commands.h"
-#include "entry_collection.h"
+#include "pack_options.h"
 #include "payload/payload_format.h"
-#include "payload_block_writer.h"
-#include "tool_error.h"
 
 namespace kelvor {
 
@@ -35,22 +33,17 @@ int run_pack(const std::vector<std::string>& arguments) {
     const CommandLine line("pack", arguments,
                            {"--app", "--dir", "-o", "--output", "--level", "--threads", "--window-log"},
                            {"--no-content-size", "-h", "--help"});
-    if (line.has("-h") || line.has("--help")) {
+    if (line.wants_help()) {
         std::fputs(kPackHelp, stdout);
         return 0;
     }
-    if (!line.positional().empty()) throw UsageError("pack: unexpected argument '" + line.positional()[0] + "'");
-    const std::string output = line.value("-o") ? *line.value("-o") : line.required("--output");
+    line.refuse_positional();
+    const std::string output = line.output();
 
-    PackOptions options;
-    options.level = line.number("--level", ZSTD_minCLevel(), ZSTD_maxCLevel()).value_or(options.level);
-    options.threads = line.number("--threads", 1, 256).value_or(0);
+    PackOptions options = pack_options_from(line);
     options.window_log = line.number("--window-log", ZSTD_WINDOWLOG_MIN, payload_format::max_window_log);
     options.record_content_size = !line.has("--no-content-size");
-
-    std::optional<std::filesystem::path> dir;
-    if (const auto given = line.value("--dir")) dir = *given;
-    const auto entries = collect_entries(line.required("--app"), dir);
+    const auto entries = entries_from(line);
 
     AtomicOutputFile file(output);
     const auto summary =

@@ -15,9 +15,9 @@ const char* const kVariables[] = {"TEMP",    "PROGRAM", "PROGRAM_BASE", "PROGRAM
 
 // Names are matched without regard to case, as the launcher does.
 bool is_known_variable(const std::string& name) {
+    std::string upper;
+    for (const char c : name) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     for (const char* variable : kVariables) {
-        std::string upper;
-        for (const char c : name) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
         if (upper == variable) return true;
     }
     return false;

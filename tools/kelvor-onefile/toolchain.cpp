@@ -84,10 +84,10 @@ void run_program(const std::string& step, const std::vector<std::string>& argume
 }
 
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
-    char pattern[] = "/tmp/kelvor-output-XXXXXX";
-    const int descriptor = mkstemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "kelvor-output-XXXXXX").string();
+    const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) throw ToolError(step + ": cannot make a temporary file");
-    unlink(pattern);
+    unlink(pattern.c_str());
     const int status = spawn_and_wait(step, arguments, descriptor);
     std::string output;
     char buffer[65536];
