@@ -44,10 +44,11 @@ DWORD parent_image_name(unsigned long parent_id, wchar_t* name) {
 }
 
 // A child run is one whose KELVOR_ONEFILE_PARENT names a process that still exists, may be
-// queried, and runs the same executable file, both names in their comparable form. Anything short of that (no variable, no number, process gone, access denied, another
-// program) makes this run a parent.
+// queried, and runs the same executable file, both names in their comparable form. Anything
+// short of that (no variable, anything but decimal digits, a number too large, process gone,
+// access denied, another program) makes this run a parent.
 bool is_child_run() {
-    const wchar_t* value = get_env_copy("KELVOR_ONEFILE_PARENT");
+    const wchar_t* value = get_env_copy_of_form("KELVOR_ONEFILE_PARENT", is_decimal_number);
     if (value == nullptr) return false;
     wchar_t* end = nullptr;
     errno = 0;

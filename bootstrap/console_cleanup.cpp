@@ -1,8 +1,7 @@
 #include "bootstrap/console_cleanup.h"
 
 #include "bootstrap/run_state.h"
-#include "paths/bounded_text.h"
-#include "paths/shell_functions.h"
+#include "paths/tree_removal.h"
 
 namespace {
 
@@ -17,41 +16,25 @@ void end_child() {
     CloseHandle(child);
 }
 
-// SHFileOperationW removes the directory with everything below it, silently, without
-// confirmation, error dialogue or the recycle bin. Its list of paths ends in two NULs.
-void delete_target_directory_once() {
-    wchar_t from[target_directory_capacity + 2];
-    copy_wide(from, target_directory, target_directory_capacity);
-    from[wcslen(from) + 1] = L'\0';
-    SHFILEOPSTRUCTW operation{};
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from;
-    operation.pTo = L"";
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    operation.fAnyOperationsAborted = FALSE;
-    operation.hNameMappings = nullptr;
-    operation.lpszProgressTitle = L"";
-    shell_file_operation(&operation);
-}
-
-bool target_directory_is_there() {
-    const DWORD attributes = GetFileAttributesW(target_directory);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// A file still held open (by the application's own further runs, say) resists for a while:
+// the first attempt and up to 20 more, 100 ms apart. Links that cannot be removed without
+// following them never give way, so they end the attempts at once.
+void remove_target_directory() {
+    for (int attempt = 0;; ++attempt) {
+        if (remove_directory_tree(target_directory) != TreeRemoval::resisting) return;
+        if (attempt == further_deletion_attempts) return;
+        Sleep(pause_between_attempts_ms);
+    }
 }
 
 }  // namespace
 
 void cleanup_child_and_directory() {
     end_child();
-    if (!unpacking_started) return;
-    delete_target_directory_once();
-    // A file still held open (by the application's own further runs, say) resists for a
-    // while; about two seconds of further attempts, then the directory is left.
-    for (int attempt = 0; attempt < further_deletion_attempts && target_directory_is_there(); ++attempt) {
-        Sleep(pause_between_attempts_ms);
-        delete_target_directory_once();
-    }
+    // Nothing is removed before unpacking has begun, nor a directory that was there before
+    // this run: a template that names an existing folder must not cost its files.
+    if (!unpacking_started || !target_directory_created) return;
+    remove_target_directory();
 }
 
 BOOL WINAPI console_control_handler(DWORD event) {

@@ -21,6 +21,10 @@ extern wchar_t first_entry_path[first_entry_path_capacity + 1];
 // directory to delete.
 extern std::atomic<bool> unpacking_started;
 
+// Set when this run's unpacking created the target directory, never cleared. A directory
+// that was there before the run is not the run's to remove.
+extern std::atomic<bool> target_directory_created;
+
 // child_process: the running child's process handle (parent run), null when there is none.
 // The main thread sets it, waits on it and closes it; the console handler works on its own
 // duplicate, taken under a lock, so neither thread ever uses a handle the other has closed

@@ -3,7 +3,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <wctype.h>
 
 namespace {
 
@@ -50,11 +49,12 @@ void append_narrow_as_wide(wchar_t* destination, const char* source, size_t capa
     }
 }
 
-void require_digits(const wchar_t* text) {
-    if (text == nullptr || *text == L'\0') abort();
+bool is_decimal_number(const wchar_t* text) {
+    if (text == nullptr || *text == L'\0') return false;
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        if (!iswctype(*p, _DIGIT)) abort();
+        if (*p < L'0' || *p > L'9') return false;
     }
+    return true;
 }
 
 int format_narrow(char* buffer, size_t size, const char* format, ...) {

@@ -21,8 +21,9 @@ void copy_wide(wchar_t* destination, const wchar_t* source, size_t capacity);
 // a byte that does not give exactly one wide character ends the run.
 void append_narrow_as_wide(wchar_t* destination, const char* source, size_t capacity);
 
-// The text must be present, not empty and all decimal digits, else the run ends.
-void require_digits(const wchar_t* text);
+// True for a text of one or more ASCII decimal digits, nothing else (no sign, no space, no
+// other script's digits).
+bool is_decimal_number(const wchar_t* text);
 
 // The runtime's bounded formatters. The narrow one always terminates within size and returns
 // the length the full text needs. The wide one keeps the runtime's older bounded rules and

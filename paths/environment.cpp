@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include "paths/bounded_text.h"
 
 namespace {
@@ -26,6 +28,13 @@ wchar_t* get_env_copy(const char* name) {
     // a value which did not fit would need, and the buffer holds nothing of it.
     if (length == 0 || length >= value_buffer_units) return nullptr;
     return _wcsdup(value);
+}
+
+wchar_t* get_env_copy_of_form(const char* name, bool (*has_form)(const wchar_t* value)) {
+    wchar_t* value = get_env_copy(name);
+    if (value == nullptr || has_form(value)) return value;
+    free(value);
+    return nullptr;
 }
 
 bool set_env(const char* name, const wchar_t* value) {

@@ -119,9 +119,8 @@ void append_program_dir(Output& out) {
 }
 
 void append_pid(Output& out) {
-    const wchar_t* parent = get_env_copy("KELVOR_ONEFILE_PARENT");
+    const wchar_t* parent = get_env_copy_of_form("KELVOR_ONEFILE_PARENT", is_decimal_number);
     if (parent != nullptr) {
-        require_digits(parent);
         append_value(out, parent);
         return;
     }
@@ -144,23 +143,37 @@ void make_time_us(wchar_t* value) {
     format_wide(value, value_capacity + 1, L"%06ld", static_cast<long>((system_time_count() / 10) % 1000000));
 }
 
+bool is_time_us_text(const wchar_t* text) { return wcslen(text) == 6 && is_decimal_number(text); }
+
 void make_random(wchar_t* value) {
     unsigned char bytes[random_byte_count];
     fill_random_bytes(bytes);
     encode_random_text(bytes, value);
 }
 
-// The value kept in the environment variable when there is one; otherwise a fresh value,
-// stored there for later expansions and for the processes this one starts.
-void append_reused(Output& out, const char* variable, void (*make)(wchar_t* value)) {
-    const wchar_t* kept = get_env_copy(variable);
+// A value read, or made and kept for the expansions after this one.
+struct ReusedValue {
+    const char* variable;
+    void (*make)(wchar_t* value);
+    bool (*has_form)(const wchar_t* value);  // the form make gives it
+};
+
+const ReusedValue random_value{"KELVOR_ONEFILE_RANDOM", make_random, is_random_text};
+const ReusedValue time_us_value{"KELVOR_ONEFILE_TIME_US", make_time_us, is_time_us_text};
+const ReusedValue time_value{"KELVOR_ONEFILE_START", make_time, is_decimal_number};
+
+// The value kept in the environment variable when there is one of the launcher's own form;
+// otherwise a fresh value, stored there for later expansions and for the processes this one
+// starts. A value of another form (a path, a separator) is never joined into a path.
+void append_reused(Output& out, const ReusedValue& reused) {
+    const wchar_t* kept = get_env_copy_of_form(reused.variable, reused.has_form);
     if (kept != nullptr) {
         append_value(out, kept);
         return;
     }
     wchar_t value[value_capacity + 1];
-    make(value);
-    set_env(variable, value);
+    reused.make(value);
+    set_env(reused.variable, value);
     append_value(out, value);
 }
 
@@ -178,9 +191,9 @@ bool append_variable(Output& out, Variable variable) {
         case Variable::version:
         case Variable::file_version: append_value(out, kelvor_version_string); return true;
         case Variable::product_version: append_value(out, kelvor_product_version_string); return true;
-        case Variable::random: append_reused(out, "KELVOR_ONEFILE_RANDOM", make_random); return true;
-        case Variable::time_us: append_reused(out, "KELVOR_ONEFILE_TIME_US", make_time_us); return true;
-        case Variable::time: append_reused(out, "KELVOR_ONEFILE_START", make_time); return true;
+        case Variable::random: append_reused(out, random_value); return true;
+        case Variable::time_us: append_reused(out, time_us_value); return true;
+        case Variable::time: append_reused(out, time_value); return true;
     }
     return false;
 }

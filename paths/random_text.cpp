@@ -22,12 +22,31 @@ void fill_random_bytes(unsigned char* bytes) {
     fill_random_bytes_from_seed(seed, bytes);
 }
 
+namespace {
+
+const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+bool is_in_alphabet(wchar_t character) {
+    for (const char* p = alphabet; *p != '\0'; ++p) {
+        if (character == static_cast<wchar_t>(*p)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void encode_random_text(const unsigned char* bytes, wchar_t* text) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     uint64_t bits = 0;
     for (size_t i = 0; i < random_byte_count; ++i) bits = (bits << 8) | bytes[i];
     for (int i = 0; i < 10; ++i) text[i] = static_cast<wchar_t>(alphabet[(bits >> (58 - 6 * i)) & 63]);
     // The last character holds the final 4 bits followed by two zero bits.
     text[10] = static_cast<wchar_t>(alphabet[(bits << 2) & 63]);
     text[11] = L'\0';
+}
+
+bool is_random_text(const wchar_t* text) {
+    for (size_t i = 0; i < random_text_units - 1; ++i) {
+        if (!is_in_alphabet(text[i])) return false;
+    }
+    return text[random_text_units - 1] == L'\0';
 }

@@ -20,3 +20,6 @@ void fill_random_bytes_from_seed(uint32_t seed, unsigned char* bytes);
 // Base64 with the URL- and file-name-safe alphabet of RFC 4648 section 5, most significant
 // bits first, no padding: 11 characters, the last carrying byte 7's low 4 bits and two zeros.
 void encode_random_text(const unsigned char* bytes, wchar_t* text);
+
+// True for exactly what encode_random_text writes: 11 characters of that alphabet.
+bool is_random_text(const wchar_t* text);

@@ -4,14 +4,12 @@ namespace {
 
 using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using CommandLineToArgv = LPWSTR*(WINAPI*)(LPCWSTR, int*);
-using FileOperation = int(WINAPI*)(SHFILEOPSTRUCTW*);
 
 // Looked up on first use and kept. The main thread and the console handler may both look one
 // up; doing it twice gives the same answer, so no lock is needed.
 HMODULE shell;
 GetFolderPath get_folder_path;
 CommandLineToArgv command_line_to_argv;
-FileOperation file_operation;
 
 template <typename Function>
 Function shell_function(Function& cached, const char* name) {
@@ -34,10 +32,4 @@ wchar_t** shell_command_line_to_argv(const wchar_t* command_line, int* count) {
     const CommandLineToArgv function = shell_function(command_line_to_argv, "CommandLineToArgvW");
     if (function == nullptr) return nullptr;
     return function(command_line, count);
-}
-
-int shell_file_operation(SHFILEOPSTRUCTW* operation) {
-    const FileOperation function = shell_function(file_operation, "SHFileOperationW");
-    if (function == nullptr) return ERROR_MOD_NOT_FOUND;
-    return function(operation);
 }

@@ -99,7 +99,11 @@ bool create_directory_once(const wchar_t* directory) {
     if (created_directory_count == 0) remember_home_directory();
     if (is_remembered(directory)) return true;
     if (wcslen(directory) == 2 && directory[1] == L':') return true;
-    if (!create_private_directory(directory) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (create_private_directory(directory)) {
+        if (wcscmp(directory, target_directory) == 0) target_directory_created = true;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
     remember_directory(directory);
     return true;
 }

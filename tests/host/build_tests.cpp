@@ -25,23 +25,69 @@ TEST(VersionNumbers, FourNumbersWithMissingOnesZero) {
     }
 }
 
+const FixedValues kFixed = {{"COMPANY", "Acme"}, {"PRODUCT", "Tool"}, {"VERSION", "1.2.0.0"},
+                             {"FILE_VERSION", "1.2.0.0"}, {"PRODUCT_VERSION", "1.2"}};
+
+// The message for a refused template, or "" when it is accepted.
+std::string refusal(const std::string& path_template, const FixedValues& fixed = kFixed) {
+    try {
+        check_path_template(path_template, fixed);
+        return "";
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+}
+
 TEST(PathTemplateRules, AcceptWhatTheLauncherExpandsAndRejectStrayBraces) {
-    for (const char* good : {"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}", "{temp}\\x", "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}",
-                             "{HOME}\\.app\\{VERSION}-{FILE_VERSION}-{PRODUCT_VERSION}", "{PROGRAM_DIR}\\{PROGRAM_BASE}",
-                             "{TIME}", "C:\\fixed\\path"}) {
-        EXPECT_NO_THROW(check_path_template(good)) << good;
+    for (const char* good : {"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}", "{temp}\\x_{random}",
+                             "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\run-{TIME}", "{HOME}\\.app\\{VERSION}\\{PID}_{TIME_US}",
+                             "{PROGRAM_DIR}\\{PROGRAM_BASE}.run\\{RANDOM}", "{RANDOM}", "C:\\fixed\\path\\{RANDOM}",
+                             "{TEMP}/x/{RANDOM}", "{TEMP}\\..x\\{RANDOM}", "{TEMP}\\{COMPANY}.._{RANDOM}"}) {
+        EXPECT_EQ(refusal(good), "") << good;
     }
     const std::pair<const char*, const char*> bad[] = {
         {"{TEMP}\\{NOPE}", "unknown variable {NOPE}"}, {"{}", "'{}' names no variable"},
         {"{TEMP}\\x}", "'}' closes no '{'"},         {"{TEMP", "'{TEMP' is never closed"},
         {"{A{TEMP}", "'{A' is never closed"},        {"", "is empty"}};
-    for (const auto& [text, message] : bad) {
-        try {
-            check_path_template(text);
-            ADD_FAILURE() << "accepted " << text;
-        } catch (const ToolError& error) {
-            EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
-        }
+    for (const auto& [text, message] : bad) EXPECT_NE(refusal(text).find(message), std::string::npos) << text;
+}
+
+// The clean-up removes the folder a template names with everything in it, so a template that
+// can name a folder that outlives the run (one that already exists, or one reached through
+// "..") is refused.
+TEST(PathTemplateRules, RefuseFoldersThatOutliveTheRun) {
+    const char* const per_run = "must hold {RANDOM}, {TIME_US} or {TIME}";
+    const char* const elsewhere = "leads to another folder";
+    const struct {
+        const char* path_template;
+        const char* company;
+        const char* message;
+    } cases[] = {
+        {"{TEMP}", "Acme", per_run},
+        {"{TEMP}\\..", "Acme", elsewhere},
+        {"{HOME}", "Acme", per_run},
+        {"{CACHE_DIR}", "Acme", per_run},
+        {"{PROGRAM_DIR}", "Acme", per_run},
+        {"C:\\", "Acme", per_run},
+        {"C:\\fixed", "Acme", per_run},
+        {"{TEMP}\\onefile_{PID}", "Acme", per_run},
+        {"{TEMP}\\{COMPANY}", "..", elsewhere},
+        {"{TEMP}\\{COMPANY}\\{RANDOM}", "..", elsewhere},
+        {"{TEMP}\\{COMPANY}{RANDOM}", "..\\x", elsewhere},
+        {"{TEMP}\\{RANDOM}_{COMPANY}", "x\\", per_run},
+        {"{TEMP}\\..\\{RANDOM}", "Acme", elsewhere},
+        {"{TEMP}/./{RANDOM}", "Acme", elsewhere},
+        {"{TEMP}\\. .\\{RANDOM}", "Acme", elsewhere},
+        {"{TEMP}\\{RANDOM}\\..", "Acme", elsewhere},
+        {"{TEMP}\\x_{RANDOM}\\", "Acme", per_run},
+        {"{TEMP}\\{RANDOM}{TEMP}", "Acme", "holds {TEMP}"},
+        {"{TEMP}\\{RANDOM}_{program_base}", "Acme", "holds {program_base}"},
+    };
+    for (const auto& c : cases) {
+        FixedValues fixed = kFixed;
+        fixed["COMPANY"] = c.company;
+        EXPECT_NE(refusal(c.path_template, fixed).find(c.message), std::string::npos)
+            << c.path_template << " with company " << c.company << ": " << refusal(c.path_template, fixed);
     }
 }
 
@@ -84,6 +130,8 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
         {{"--product-version", "2.0.0.0.0"}, "the product version '2.0.0.0.0'"},
         {{"--template", "{TEMP}\\{OOPS}"}, "unknown variable {OOPS}"},
         {{"--template", "{TEMP}}"}, "'}' closes no '{'"},
+        {{"--template", "{TEMP}"}, "must hold {RANDOM}, {TIME_US} or {TIME}"},
+        {{"--template", "{TEMP}\\{COMPANY}", "--company", ".."}, "leads to another folder"},
         {{"--icon", (scratch_ / "icons").string()}, "icon"},
         {{"--icon", (scratch_ / "missing.ico").string()}, "missing.ico"},
         {{"--app", (scratch_ / "gone.dll").string()}, "does not exist"},

@@ -45,14 +45,12 @@ TEST(NarrowAsWide, WidensEachByteOnItsOwn) {
     EXPECT_ABORTS(append_narrow_as_wide(buffer, "12345678901234567890", 39));
 }
 
-TEST(RequireDigits, AcceptsOnlyNonEmptyDecimalText) {
-    require_digits(L"0042");
-    require_digits(L"7");
-    EXPECT_ABORTS(require_digits(L""));
-    EXPECT_ABORTS(require_digits(nullptr));
-    EXPECT_ABORTS(require_digits(L"4 2"));
-    EXPECT_ABORTS(require_digits(L"42a"));
-    EXPECT_ABORTS(require_digits(L"-42"));
+TEST(DecimalNumber, IsOneOrMoreAsciiDigitsAndNothingElse) {
+    for (const wchar_t* good : {L"0042", L"7", L"4294967296"}) EXPECT_TRUE(is_decimal_number(good)) << good;
+    for (const wchar_t* bad : {L"", L"4 2", L" 42", L"42a", L"-42", L"+42", L"\uff14\uff12", L"\u0664\u0662"}) {
+        EXPECT_FALSE(is_decimal_number(bad)) << bad;
+    }
+    EXPECT_FALSE(is_decimal_number(nullptr));
 }
 
 TEST(Formatters, FormatTheLaunchersNumbers) {

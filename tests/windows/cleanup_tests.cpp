@@ -46,10 +46,12 @@ protected:
         write_file(std::wstring(target_directory) + L"\\app.dll", "dll");
         write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
         unpacking_started = true;
+        target_directory_created = true;
         child_process = nullptr;
     }
     void TearDown() override {
         unpacking_started = false;
+        target_directory_created = false;
         child_process = nullptr;
     }
     bool target_exists() const { return path_exists(target_directory); }
@@ -74,6 +76,12 @@ TEST_F(CleanupTest, DeletesNothingBeforeUnpackingStarted) {
     unpacking_started = false;
     cleanup_child_and_directory();
     EXPECT_TRUE(target_exists());
+}
+
+TEST_F(CleanupTest, LeavesADirectoryThatWasThereBeforeTheRun) {
+    target_directory_created = false;
+    cleanup_child_and_directory();
+    EXPECT_EQ(read_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin"), std::string(100000, 'd'));
 }
 
 TEST_F(CleanupTest, AFileHeldOpenKeepsTheDirectoryAfterAboutTwoSeconds) {

@@ -154,6 +154,31 @@ TEST_F(LauncherTest, ANestedStartIsAChildRunThatReusesTheDirectory) {
     EXPECT_TRUE(leftovers().empty());
 }
 
+// A nested start inherits the run's environment with values changed to lead out of the
+// target directory, to where a DLL without run_code waits. A value of any form but the
+// launcher's own counts as unset: the child makes a fresh one, finds no DLL there, and loads
+// nothing from outside.
+TEST_F(LauncherTest, CraftedValuesInTheEnvironmentLoadNothingFromOutside) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        // TEMP\onefile_P_T_x\..\..\evil is scratch\evil.
+        {L"setenv:KELVOR_ONEFILE_RANDOM=x\\..\\..\\evil", L"evil"},
+        // TEMP\onefile_P_0\..\..\evil_AAAAAAAAAAA is scratch\evil_AAAAAAAAAAA.
+        {L"setenv:KELVOR_ONEFILE_TIME_US=0\\..\\..\\evil", L"evil_AAAAAAAAAAA"},
+    };
+    for (const auto& [crafted, planted_at] : cases) {
+        const std::wstring planted = scratch_ / planted_at;
+        CreateDirectoryW(planted.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(planted_dependency().c_str(), (planted + L"\\probe_app.dll").c_str(), FALSE));
+        const auto run = launch(probe_launcher(), {L"setenv:KELVOR_ONEFILE_RANDOM=AAAAAAAAAAA", crafted,
+                                                   L"nested:dll,exit:5", L"exit:6"});
+        EXPECT_EQ(run.exit_code, 6u) << narrow(crafted);
+        EXPECT_EQ(reported(run.out, "nested"), std::vector<std::string>{"exit=2"}) << narrow(crafted) << run.out;
+        EXPECT_EQ(run.out.find("entry point"), std::string::npos) << narrow(crafted) << ": the planted DLL ran";
+        EXPECT_EQ(run.err.rfind("Error, load DLL. ([Error 126] ", 0), 0u) << narrow(crafted) << run.err;
+        EXPECT_TRUE(leftovers().empty()) << narrow(crafted);
+    }
+}
+
 TEST_F(LauncherTest, DllsPlantedBesideTheLauncherOrInTheCurrentDirectoryAreNeverLoaded) {
     const std::wstring bin = scratch_ / L"bin";
     const std::wstring cwd = scratch_ / L"cwd";

@@ -34,7 +34,11 @@ void check_build_strings(const BuildStrings& strings) {
     }
     version_numbers("the version", strings.version);
     version_numbers("the product version", strings.product_version);
-    check_path_template(strings.path_template);
+    check_path_template(strings.path_template, {{"COMPANY", strings.company},
+                                                {"PRODUCT", strings.product},
+                                                {"VERSION", strings.version},
+                                                {"FILE_VERSION", strings.version},
+                                                {"PRODUCT_VERSION", strings.product_version}});
 }
 
 ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,

@@ -1,6 +1,7 @@
 #include "path_template_rules.h"
 
 #include <cctype>
+#include <vector>
 
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -9,44 +10,160 @@ namespace kelvor {
 
 namespace {
 
-const char* const kVariables[] = {"TEMP",    "PROGRAM", "PROGRAM_BASE", "PROGRAM_DIR",  "PID",
-                                  "HOME",    "CACHE_DIR", "COMPANY",    "PRODUCT",      "VERSION",
-                                  "FILE_VERSION", "PRODUCT_VERSION", "RANDOM", "TIME_US", "TIME"};
+// What a variable's value can be, as far as the folder a run removes is concerned.
+enum class Value {
+    fixed,    // set at build time: its text is known here
+    number,   // PID: digits
+    per_run,  // RANDOM, TIME_US, TIME: new for every run
+    path,     // a folder or file path of the machine the run is on: may hold separators
+};
+
+const struct {
+    const char* name;
+    Value value;
+} kVariables[] = {
+    {"TEMP", Value::path},      {"PROGRAM", Value::path},      {"PROGRAM_BASE", Value::path},
+    {"PROGRAM_DIR", Value::path}, {"PID", Value::number},      {"HOME", Value::path},
+    {"CACHE_DIR", Value::path}, {"COMPANY", Value::fixed},     {"PRODUCT", Value::fixed},
+    {"VERSION", Value::fixed},  {"FILE_VERSION", Value::fixed}, {"PRODUCT_VERSION", Value::fixed},
+    {"RANDOM", Value::per_run}, {"TIME_US", Value::per_run},   {"TIME", Value::per_run}};
+
+std::string upper_case(const std::string& text) {
+    std::string upper;
+    for (const char c : text) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    return upper;
+}
 
 // Names are matched without regard to case, as the launcher does.
-bool is_known_variable(const std::string& name) {
-    std::string upper;
-    for (const char c : name) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    for (const char* variable : kVariables) {
-        if (upper == variable) return true;
+const Value* variable_value(const std::string& name) {
+    const std::string upper = upper_case(name);
+    for (const auto& variable : kVariables) {
+        if (upper == variable.name) return &variable.value;
+    }
+    return nullptr;
+}
+
+// One piece of a folder name: literal text (fixed values included), or a variable known only
+// at run time.
+struct Piece {
+    std::string text;  // the literal text, or the variable's name as written
+    const Value* value = nullptr;
+};
+using Component = std::vector<Piece>;
+
+std::string shown(const Component& component) {
+    std::string text;
+    for (const auto& piece : component) text += piece.value ? "{" + piece.text + "}" : piece.text;
+    return text;
+}
+
+bool holds(const Component& component, Value value) {
+    for (const auto& piece : component) {
+        if (piece.value && *piece.value == value) return true;
     }
     return false;
 }
 
-}  // namespace
+// "." and "..", and the names Windows turns into them by dropping trailing dots and spaces.
+bool leads_elsewhere(const Component& component) {
+    bool only_dots_and_spaces = true;
+    for (const auto& piece : component) {
+        if (piece.value) return false;
+        for (const char c : piece.text) only_dots_and_spaces = only_dots_and_spaces && (c == '.' || c == ' ');
+    }
+    return only_dots_and_spaces && !shown(component).empty();
+}
 
-void check_path_template(const std::string& path_template) {
-    const std::string shown = "path template '" + path_template + "'";
-    if (!utf8_to_utf16(path_template)) throw ToolError(shown + " is not valid UTF-8");
-    if (path_template.empty()) throw ToolError(shown + " is empty");
-    bool in_name = false;
-    std::string name;
-    for (const char c : path_template) {
-        if (c == '{') {
-            // A second "{" restarts the name in the launcher, dropping the text before it.
-            if (in_name) throw ToolError(shown + ": '{" + name + "' is never closed");
-            in_name = true;
-            name.clear();
-        } else if (c == '}') {
-            if (!in_name) throw ToolError(shown + ": '}' closes no '{'");
-            if (name.empty()) throw ToolError(shown + ": '{}' names no variable");
-            if (!is_known_variable(name)) throw ToolError(shown + ": unknown variable {" + name + "}");
-            in_name = false;
-        } else if (in_name) {
-            name.push_back(c);
+class TemplateReader {
+public:
+    TemplateReader(const std::string& path_template, const FixedValues& fixed)
+        : shown_("path template '" + path_template + "'"), fixed_(fixed) {
+        components_.emplace_back();
+        read(path_template);
+    }
+
+    // The folder a run unpacks into must be new for every run and must not be reached
+    // through "." or "..": the clean-up removes it with everything in it.
+    void check_folder() const {
+        for (const auto& component : components_) {
+            if (leads_elsewhere(component)) {
+                throw ToolError(shown_ + ": the part '" + shown(component) +
+                                "' leads to another folder ('.' and '..' are not allowed)");
+            }
+        }
+        const Component& last = components_.back();
+        if (!holds(last, Value::per_run)) {
+            throw ToolError(shown_ + ": its last part, '" + shown(last) +
+                            "', must hold {RANDOM}, {TIME_US} or {TIME}, so that every run unpacks into a "
+                            "folder of its own (the folder is removed after the run)");
+        }
+        for (const auto& piece : last) {
+            if (piece.value && *piece.value == Value::path) {
+                throw ToolError(shown_ + ": its last part, '" + shown(last) + "', holds {" + piece.text +
+                                "}, a path that could make the run's folder one that already exists; put it "
+                                "before a backslash");
+            }
         }
     }
-    if (in_name) throw ToolError(shown + ": '{" + name + "' is never closed");
+
+private:
+    void add_literal(char c) {
+        if (c == '\\' || c == '/') {
+            components_.emplace_back();
+            return;
+        }
+        Component& component = components_.back();
+        if (component.empty() || component.back().value) component.emplace_back();
+        component.back().text.push_back(c);
+    }
+
+    void add_variable(const std::string& name) {
+        if (name.empty()) throw ToolError(shown_ + ": '{}' names no variable");
+        const Value* value = variable_value(name);
+        if (!value) throw ToolError(shown_ + ": unknown variable {" + name + "}");
+        if (*value != Value::fixed) {
+            components_.back().push_back({name, value});
+            return;
+        }
+        // The launcher inserts a fixed value as it is, separators included.
+        const auto found = fixed_.find(upper_case(name));
+        if (found == fixed_.end()) throw ToolError(shown_ + ": no value for {" + name + "}");
+        for (const char c : found->second) add_literal(c);
+    }
+
+    void read(const std::string& path_template) {
+        if (!utf8_to_utf16(path_template)) throw ToolError(shown_ + " is not valid UTF-8");
+        if (path_template.empty()) throw ToolError(shown_ + " is empty");
+        bool in_name = false;
+        std::string name;
+        for (const char c : path_template) {
+            if (c == '{') {
+                // A second "{" restarts the name in the launcher, dropping the text before it.
+                if (in_name) throw ToolError(shown_ + ": '{" + name + "' is never closed");
+                in_name = true;
+                name.clear();
+            } else if (c == '}') {
+                if (!in_name) throw ToolError(shown_ + ": '}' closes no '{'");
+                add_variable(name);
+                in_name = false;
+            } else if (in_name) {
+                name.push_back(c);
+            } else {
+                add_literal(c);
+            }
+        }
+        if (in_name) throw ToolError(shown_ + ": '{" + name + "' is never closed");
+    }
+
+    std::string shown_;
+    const FixedValues& fixed_;
+    std::vector<Component> components_;
+};
+
+}  // namespace
+
+void check_path_template(const std::string& path_template, const FixedValues& fixed) {
+    TemplateReader(path_template, fixed).check_folder();
 }
 
 }  // namespace kelvor

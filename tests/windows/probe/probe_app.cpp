@@ -14,6 +14,13 @@
 //   spawn:A,B      starts this executable again with arguments A B and does not wait
 //   setenv:N=V     sets the environment variable N to V (for the runs started after it)
 //   hold:NAME      opens NAME beside the DLL without sharing and keeps it open
+//   mkdir:PATH     creates the directory PATH beside the DLL, and every directory on the way
+//   write:PATH     writes "written" into the file PATH beside the DLL
+//   readonly:PATH  gives PATH beside the DLL the read-only attribute
+//   files:PATH,N   writes N small files into the directory PATH beside the DLL
+//   await:PATH     waits (up to a minute) until the file at the full path PATH exists
+// Paths beside the DLL are used in their "\\?\" form, so they may be long, deep, and hold
+// names such as "S:".
 //   sleep:MS       sleeps
 //   crash          writes through a null pointer
 //   exit:N         returns N at once
@@ -52,6 +59,36 @@ std::string hex_units(const wchar_t* text) {
 }
 
 std::wstring directory_of(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+std::wstring beside(const std::wstring& own_directory, const std::wstring& path) {
+    return L"\\\\?\\" + own_directory + L"\\" + path;
+}
+
+void make_directories(const std::wstring& own_directory, const std::wstring& relative) {
+    for (size_t end = relative.find(L'\\'); ; end = relative.find(L'\\', end + 1)) {
+        CreateDirectoryW(beside(own_directory, relative.substr(0, end)).c_str(), nullptr);
+        if (end == std::wstring::npos) break;
+    }
+}
+
+void write_small_file(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        line("cannot write " + utf8(path));
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, "written", 7, &written, nullptr);
+    CloseHandle(file);
+}
+
+void await_file(const std::wstring& path) {
+    for (int i = 0; i < 600; ++i) {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+        Sleep(100);
+    }
+    line("await timed out");
+}
 
 void list_files(const std::wstring& root, const std::wstring& relative) {
     WIN32_FIND_DATAW found;
@@ -142,6 +179,22 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
             SetEnvironmentVariableW(parameter.substr(0, equals).c_str(), parameter.substr(equals + 1).c_str());
         } else if (verb == L"hold") {
             CreateFileW((own_directory + L"\\" + parameter).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        } else if (verb == L"mkdir") {
+            make_directories(own_directory, parameter);
+        } else if (verb == L"write") {
+            write_small_file(beside(own_directory, parameter));
+        } else if (verb == L"readonly") {
+            SetFileAttributesW(beside(own_directory, parameter).c_str(), FILE_ATTRIBUTE_READONLY);
+        } else if (verb == L"files") {
+            const size_t comma = parameter.find(L',');
+            const std::wstring directory = parameter.substr(0, comma);
+            make_directories(own_directory, directory);
+            const long count = std::wcstol(parameter.c_str() + comma + 1, nullptr, 10);
+            for (long k = 0; k < count; ++k) {
+                write_small_file(beside(own_directory, directory + L"\\file-" + std::to_wstring(k)));
+            }
+        } else if (verb == L"await") {
+            await_file(parameter);
         } else if (verb == L"sleep") {
             Sleep(static_cast<DWORD>(std::wcstoul(parameter.c_str(), nullptr, 10)));
         } else if (command == L"crash") {
