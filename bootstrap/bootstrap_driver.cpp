@@ -102,6 +102,9 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     }
     // A child that finds no first entry has nothing to run, and must not start another child.
     if (child) exit_with_message(message_decode);
+    // Damage found only at the frame's end (its checksum) still stops the run before the
+    // application does.
+    require_frame_end();
     close_payload_stream();
     return static_cast<int>(start_child_and_wait(argv));
 }

@@ -16,6 +16,7 @@ void open_payload_stream(const unsigned char* block, size_t size) {
     if (payload_stream.context == nullptr) exit_with_message(message_no_memory);
     payload_stream.input = {block + payload_format::header_size, size - payload_format::header_size, 0};
     payload_stream.output = {payload_stream.decode_buffer, 0, 0};
+    payload_stream.frame_ended = false;
 }
 
 namespace {
@@ -28,6 +29,7 @@ bool decode_batch() {
     output.size = decode_buffer_size;
     const size_t result = ZSTD_decompressStream(payload_stream.context, &output, &payload_stream.input);
     if (ZSTD_isError(result)) exit_with_message(message_decode);
+    payload_stream.frame_ended = result == 0;
     const bool filled = output.pos == decode_buffer_size;
     output.size = output.pos;
     output.pos = 0;
@@ -55,6 +57,17 @@ void payload_read(void* destination, size_t n) {
             // gets here (the zero tail follows the frame), and looping would never end.
             exit_with_message(message_decode);
         }
+    }
+}
+
+void require_frame_end() {
+    const ZSTD_outBuffer& output = payload_stream.output;
+    for (;;) {
+        // The entry stream ends with its end marker: a decoded byte after it is damage.
+        if (output.pos < output.size) exit_with_message(message_decode);
+        if (payload_stream.frame_ended) return;
+        if (payload_stream.input.pos == payload_stream.input.size) exit_with_message(message_decode);
+        decode_batch();
     }
 }
 

@@ -18,6 +18,7 @@ struct PayloadStream {
     ZSTD_inBuffer input;
     ZSTD_outBuffer output;
     unsigned char* decode_buffer;
+    bool frame_ended;  // the last decoder call reported the frame's end
 };
 
 extern PayloadStream payload_stream;
@@ -30,6 +31,13 @@ void open_payload_stream(const unsigned char* block, size_t size);
 // n >= 1 bytes into destination. Any decoder error, or input used up while the request is
 // still open: the decode message and exit code 2.
 void payload_read(void* destination, size_t n);
+
+// Once the end marker has been read: the frame must end right there. Ends the run with the
+// decode message and exit code 2 when anything is decoded after the end marker, or when the
+// decoder does not report the frame's end, which it does only after checking the frame's
+// content checksum when the frame carries one. So damage is caught before the application
+// runs, whatever the damage was.
+void require_frame_end();
 
 // Frees the context and the decode buffer once the end marker has been read.
 void close_payload_stream();

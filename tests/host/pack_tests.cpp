@@ -147,7 +147,7 @@ TEST(FrameShape, RecordsTheContentSizeAndAWindowThatJustHoldsTheStream) {
     ASSERT_EQ(ZSTD_getFrameHeader(&header, block.data() + 3, block.size() - 3), 0u);
     const auto stream = testing::decode_entry_stream(block);
     EXPECT_EQ(header.frameContentSize, stream.size());
-    EXPECT_EQ(header.checksumFlag, 0u);
+    EXPECT_EQ(header.checksumFlag, 1u) << "every frame carries its content checksum";
     EXPECT_EQ(header.dictID, 0u);
     EXPECT_LE(header.windowSize, std::uint64_t{1} << window_log_for(stream.size()));
 }
@@ -159,7 +159,7 @@ TEST(FrameShape, CanBeToldToWriteTheLargeWindowWithoutContentSize) {
                              "--window-log", "27", "--no-content-size"},
                             scratch / "payload.bin");
     ASSERT_GT(block.size(), 8u);
-    EXPECT_EQ(block[7], 0x00) << "frame header descriptor";
+    EXPECT_EQ(block[7], 0x04) << "frame header descriptor: the content checksum only";
     EXPECT_EQ(block[8], 0x88) << "window descriptor: 2^27";
     EXPECT_EQ(unpack_in_memory(block).size(), 7u);
 }

@@ -95,6 +95,7 @@ int unpack(const std::string& block, const wchar_t* target) {
         printf("unpacked %s\n", kelvor::testing::narrow(entry_path).c_str());
         fflush(stdout);
     }
+    require_frame_end();
     close_payload_stream();
     printf("end\n");
     return 0;

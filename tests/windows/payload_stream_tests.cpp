@@ -91,6 +91,50 @@ TEST_F(PayloadStreamTest, PackerPayloadReadRequestByRequestGivesBackTheFiles) {
     for (const auto& [name, data] : expected) EXPECT_EQ(first_difference(files[name], data), "") << narrow(name);
 }
 
+// Reads every entry as a parent run does, then requires the frame to end there.
+void read_to_frame_end(const std::string& block) {
+    static std::string kept;  // the stream reads the block in place
+    kept = block;
+    open_payload_stream(reinterpret_cast<const unsigned char*>(kept.data()), kept.size());
+    while (read_entry_name()) {
+        unsigned long long size = 0;
+        payload_read(&size, 8);
+        std::string data(static_cast<size_t>(size), '\0');
+        if (size > 0) payload_read(data.data(), data.size());
+    }
+    require_frame_end();
+    close_payload_stream();
+}
+
+// After the end marker the frame must end, and its checksum, when it has one, must hold:
+// damage that only the checksum shows stops the run before the application starts.
+TEST(FrameEnd, OnlyAFrameThatEndsRightAfterTheEndMarkerPasses) {
+    const std::string stream = entry_bytes(L"app.dll", pattern(5000)) + entry_bytes(L"a\\b.txt", "b");
+    const std::string entries = stream + end_marker_bytes();
+    std::string wrong_checksum = payload_block(raw_frame(entries, 1000, true));
+    wrong_checksum[wrong_checksum.size() - 13] ^= 0x01;  // the checksum's last byte, before the tail
+    // A frame with no last block: the zero tail reads as empty blocks until the input runs out.
+    std::string unended = raw_frame(entries, 1000);
+    unended[unended.size() - entries.size() % 1000 - 3] &= static_cast<char>(0xFE);
+
+    const std::pair<const char*, std::string> passing[] = {
+        {"checksummed", payload_block(raw_frame(entries, 1000, true))},
+        {"without a checksum", payload_block(raw_frame(entries, 1000))},
+        {"one block per byte of the end", payload_block(raw_frame(entries, 1, true))},
+    };
+    for (const auto& [what, block] : passing) {
+        EXPECT_EXIT({ read_to_frame_end(block); exit(0); }, ::testing::ExitedWithCode(0), "") << what;
+    }
+    const std::pair<const char*, std::string> failing[] = {
+        {"a wrong checksum", wrong_checksum},
+        {"bytes after the end marker", payload_block(raw_frame(entries + "xy", 1000, true))},
+        {"a frame that does not end", payload_block(unended)},
+    };
+    for (const auto& [what, block] : failing) {
+        EXPECT_EXIT(read_to_frame_end(block), ::testing::ExitedWithCode(2), "") << what;
+    }
+}
+
 // The build links the packer's block into this program's image as it does into a launcher.
 TEST(EmbeddedPayload, IsTheWholeBlockInReadOnlyImageData) {
     const std::string expected = read_file(test_data_path(L"sample.payload"));

@@ -53,7 +53,7 @@ public:
         set_job_shape(window_log);
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_contentSizeFlag, options.record_content_size ? 1 : 0),
               "content size");
-        check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_checksumFlag, 0), "checksum");
+        check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_checksumFlag, 1), "checksum");
         if (options.record_content_size) {
             check(ZSTD_CCtx_setPledgedSrcSize(context_.get(), stream_bytes), "content size");
         }

@@ -8,6 +8,7 @@
 //   dll            "dll <the path run_code was given>"
 //   env:NAME       "env NAME=<value>" or "env NAME unset"
 //   list           "file <path relative to the DLL's directory> <size>" for every file
+//   digest         "digest <hex>": one FNV-1a hash of every file's relative path and contents
 //   touch:NAME     writes "touched" into NAME beside the DLL
 //   import         "dependency <what the imported probe_dep.dll reports>"
 //   nested:A,B     starts this executable again with arguments A B, waits, "nested exit=N"
@@ -26,8 +27,10 @@
 //   exit:N         returns N at once
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 extern "C" __declspec(dllimport) const wchar_t* probe_dependency_origin();
@@ -90,7 +93,8 @@ void await_file(const std::wstring& path) {
     line("await timed out");
 }
 
-void list_files(const std::wstring& root, const std::wstring& relative) {
+// Every file below root, by path relative to root, with its size.
+void find_files(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, DWORD>& files) {
     WIN32_FIND_DATAW found;
     const std::wstring directory = relative.empty() ? root : root + L"\\" + relative;
     HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
@@ -100,12 +104,42 @@ void list_files(const std::wstring& root, const std::wstring& relative) {
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            list_files(root, child);
+            find_files(root, child, files);
         } else {
-            line("file " + utf8(child) + " " + std::to_string(found.nFileSizeLow));
+            files[child] = found.nFileSizeLow;
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
+}
+
+void list_files(const std::wstring& root) {
+    std::map<std::wstring, DWORD> files;
+    find_files(root, L"", files);
+    for (const auto& [name, size] : files) line("file " + utf8(name) + " " + std::to_string(size));
+}
+
+void fnv1a(std::uint64_t& hash, const void* data, size_t count) {
+    for (size_t i = 0; i < count; ++i) hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+}
+
+void digest_files(const std::wstring& root) {
+    std::map<std::wstring, DWORD> files;
+    find_files(root, L"", files);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const auto& [name, size] : files) {
+        fnv1a(hash, name.data(), name.size() * sizeof(wchar_t));
+        HANDLE file = CreateFileW((root + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        char piece[65536];
+        DWORD got = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, piece, sizeof piece, &got, nullptr) && got > 0) {
+            fnv1a(hash, piece, got);
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "digest %016llx", static_cast<unsigned long long>(hash));
+    line(text);
 }
 
 // Starts this executable again with the comma-separated arguments; waits for it when asked.
@@ -161,7 +195,9 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
             const DWORD length = GetEnvironmentVariableW(parameter.c_str(), value, 32768);
             line("env " + utf8(parameter) + (length ? "=" + utf8(std::wstring(value, length)) : " unset"));
         } else if (command == L"list") {
-            list_files(own_directory, L"");
+            list_files(own_directory);
+        } else if (command == L"digest") {
+            digest_files(own_directory);
         } else if (verb == L"touch") {
             FILE* file = _wfopen((own_directory + L"\\" + parameter).c_str(), L"wb");
             if (file) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <common/xxhash.h>
+
 namespace kelvor::testing {
 
 namespace {
@@ -22,11 +24,11 @@ std::string entry_bytes(const std::wstring& name, const std::string& data) {
 
 std::string end_marker_bytes() { return std::string(2, '\0'); }
 
-std::string raw_frame(const std::string& content, size_t block_size) {
+std::string raw_frame(const std::string& content, size_t block_size, bool checksum) {
     std::string frame;
     put_le(frame, 0xFD2FB528, 4);
     // Single segment with an 8-byte content size: no window descriptor, the window is the content.
-    put_le(frame, 0xE0, 1);
+    put_le(frame, checksum ? 0xE4 : 0xE0, 1);
     put_le(frame, content.size(), 8);
     size_t at = 0;
     do {
@@ -36,6 +38,8 @@ std::string raw_frame(const std::string& content, size_t block_size) {
         frame.append(content, at, size);
         at += size;
     } while (at < content.size());
+    // The low four bytes of the content's XXH64 with seed 0.
+    if (checksum) put_le(frame, XXH64(content.data(), content.size(), 0), 4);
     return frame;
 }
 

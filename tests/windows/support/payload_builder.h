@@ -13,8 +13,8 @@ std::string entry_bytes(const std::wstring& name, const std::string& data);
 std::string end_marker_bytes();
 
 // A zstd frame holding these bytes in raw blocks of at most block_size bytes, with the
-// content size in its header.
-std::string raw_frame(const std::string& content, size_t block_size = 131072);
+// content size in its header, and with the content checksum when asked.
+std::string raw_frame(const std::string& content, size_t block_size = 131072, bool checksum = false);
 // A skippable frame of n bytes: the decoder consumes it and produces nothing.
 std::string skippable_frame(size_t n);
 
