@@ -71,10 +71,10 @@ int start_application_dll(int argc, wchar_t** argv) {
 
 DWORD wait_for_child_exit() {
     DWORD exit_code = 0;
-    // Only this thread changes child_process, so it reads it without the lock.
-    if (child_process != nullptr) {
-        WaitForSingleObject(child_process, INFINITE);
-        if (!GetExitCodeProcess(child_process, &exit_code)) exit_code = 1;
+    const HANDLE child = stored_child_process();
+    if (child != nullptr) {
+        WaitForSingleObject(child, INFINITE);
+        if (!GetExitCodeProcess(child, &exit_code)) exit_code = 1;
         CloseHandle(release_child_process());
     }
     return exit_code;

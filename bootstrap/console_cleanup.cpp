@@ -1,6 +1,7 @@
 #include "bootstrap/console_cleanup.h"
 
 #include "bootstrap/run_state.h"
+#include "payload/file_unpacker.h"
 #include "paths/tree_removal.h"
 
 namespace {
@@ -33,7 +34,7 @@ void cleanup_child_and_directory() {
     end_child();
     // Nothing is removed before unpacking has begun, nor a directory that was there before
     // this run: a template that names an existing folder must not cost its files.
-    if (!unpacking_started || !target_directory_created) return;
+    if (!unpacking_started || !unpack_directory_created) return;
     remove_target_directory();
 }
 

@@ -3,10 +3,10 @@
 wchar_t target_directory[target_directory_capacity + 1];
 wchar_t first_entry_path[first_entry_path_capacity + 1];
 std::atomic<bool> unpacking_started{false};
-std::atomic<bool> target_directory_created{false};
-HANDLE child_process = nullptr;
 
 namespace {
+
+HANDLE child_process = nullptr;
 
 // Guards child_process between the main thread and the console handler's thread. It is held
 // only to read or change the handle, never across a wait.
@@ -19,6 +19,9 @@ void store_child_process(HANDLE process) {
     child_process = process;
     ReleaseSRWLockExclusive(&child_process_lock);
 }
+
+// Only the main thread changes the handle, so it may read it without the lock.
+HANDLE stored_child_process() { return child_process; }
 
 HANDLE release_child_process() {
     AcquireSRWLockExclusive(&child_process_lock);

@@ -21,16 +21,11 @@ extern wchar_t first_entry_path[first_entry_path_capacity + 1];
 // directory to delete.
 extern std::atomic<bool> unpacking_started;
 
-// Set when this run's unpacking created the target directory, never cleared. A directory
-// that was there before the run is not the run's to remove.
-extern std::atomic<bool> target_directory_created;
-
-// child_process: the running child's process handle (parent run), null when there is none.
-// The main thread sets it, waits on it and closes it; the console handler works on its own
-// duplicate, taken under a lock, so neither thread ever uses a handle the other has closed
-// and no handle is closed while another thread waits on it.
-extern HANDLE child_process;
-
+// child_process: the running child's process handle (parent run), null when there is none,
+// kept behind these operations. The main thread sets it, waits on it and closes it; the
+// console handler works on its own duplicate, taken under a lock, so neither thread ever uses
+// a handle the other has closed and no handle is closed while another thread waits on it.
 void store_child_process(HANDLE process);  // main thread, after the child has started
+HANDLE stored_child_process();            // main thread: the handle, still stored, or null
 HANDLE release_child_process();           // main thread: clears it; the caller closes it
 HANDLE duplicate_child_process();         // any thread: its own handle to close, or null

@@ -9,12 +9,14 @@
 
 namespace {
 
-wchar_t resolved_launcher_name[launcher_name_capacity + 1];
+// The launcher's module file name as the system reports it, and its comparable form: each
+// filled once, on first use.
 wchar_t unresolved_launcher_name[launcher_name_capacity + 1];
-wchar_t own_executable_path[4096];
+wchar_t resolved_launcher_name[launcher_name_capacity + 1];
 wchar_t launcher_directory[launcher_name_capacity + 1];
 
 constexpr size_t scratch_units = 4096;
+constexpr size_t short_name_capacity = launcher_name_capacity;
 
 using GetFinalPathNameByHandleFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
@@ -74,15 +76,14 @@ void shorten_directory_part(wchar_t* path, size_t capacity) {
         if (last_component == nullptr) abort();
         *separator = L'\0';
     }
-    const DWORD needed = GetShortPathNameW(path, nullptr, 0);
-    if (needed != 0) {
-        wchar_t* shortened = static_cast<wchar_t*>(malloc((needed + 1) * sizeof(wchar_t)));
-        if (shortened == nullptr) abort();
-        const DWORD length = GetShortPathNameW(path, shortened, needed);
-        if (length > needed) abort();
-        if (length != 0) copy_wide(path, shortened, capacity);
-        free(shortened);
-    }
+    // One call into a buffer of the capacity: the short form is never longer than the long
+    // one, so it fits wherever the path itself does. A result beyond the buffer is the size a
+    // form that does not fit would need.
+    if (capacity > short_name_capacity) abort();
+    wchar_t shortened[short_name_capacity + 1];
+    const DWORD length = GetShortPathNameW(path, shortened, static_cast<DWORD>(capacity + 1));
+    if (length > capacity) abort();
+    if (length != 0) copy_wide(path, shortened, capacity);
     if (last_component != nullptr) {
         append_wide_char(path, L'\\', capacity);
         append_wide(path, last_component, capacity);
@@ -96,20 +97,20 @@ void comparable_file_name(wchar_t* path, size_t capacity) {
 }
 
 const wchar_t* get_launcher_file_name(bool resolved) {
-    wchar_t* cache = resolved ? resolved_launcher_name : unresolved_launcher_name;
-    if (cache[0] != L'\0') return cache;
-    GetModuleFileNameW(nullptr, cache, launcher_name_capacity);
-    if (resolved) comparable_file_name(cache, launcher_name_capacity);
-    return cache;
+    if (unresolved_launcher_name[0] == L'\0') {
+        // A name that fills the whole buffer was cut short: the run ends rather than use it.
+        const DWORD length = GetModuleFileNameW(nullptr, unresolved_launcher_name, launcher_name_capacity + 1);
+        if (length == 0 || length > launcher_name_capacity) abort();
+    }
+    if (!resolved) return unresolved_launcher_name;
+    if (resolved_launcher_name[0] == L'\0') {
+        copy_wide(resolved_launcher_name, unresolved_launcher_name, launcher_name_capacity);
+        comparable_file_name(resolved_launcher_name, launcher_name_capacity);
+    }
+    return resolved_launcher_name;
 }
 
-const wchar_t* get_own_executable_path() {
-    if (own_executable_path[0] == L'\0' &&
-        GetModuleFileNameW(nullptr, own_executable_path, sizeof own_executable_path / sizeof(wchar_t)) == 0) {
-        abort();
-    }
-    return own_executable_path;
-}
+const wchar_t* get_own_executable_path() { return get_launcher_file_name(false); }
 
 const wchar_t* get_directory_of(const wchar_t* path) {
     copy_wide(launcher_directory, path, launcher_name_capacity);

@@ -24,10 +24,11 @@ void shorten_directory_part(wchar_t* path, size_t capacity);
 void comparable_file_name(wchar_t* path, size_t capacity);
 
 // The launcher's module file name, filled on first use and kept: in its comparable form, or
-// exactly as GetModuleFileNameW reports it.
+// exactly as GetModuleFileNameW reports it. A name longer than the capacity ends the run.
 const wchar_t* get_launcher_file_name(bool resolved);
 
-// own_executable_path: the launcher's file name for starting the child, filled once.
+// own_executable_path: the launcher's file name for starting the child, the same text as the
+// unresolved name.
 const wchar_t* get_own_executable_path();
 
 // The path up to its last backslash (the whole path when it has none), in launcher_directory.

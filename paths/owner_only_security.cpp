@@ -4,6 +4,37 @@
 
 namespace {
 
+// advapi32 is looked up when the first descriptor is built rather than imported: loading it
+// brings sechost and msvcrt into every process, while only a parent run's file creation needs
+// it. A child run never loads it.
+struct SecurityFunctions {
+    decltype(&OpenProcessToken) open_process_token;
+    decltype(&GetTokenInformation) get_token_information;
+    decltype(&GetLengthSid) get_length_sid;
+    decltype(&InitializeAcl) initialize_acl;
+    decltype(&AddAccessAllowedAceEx) add_access_allowed_ace_ex;
+    decltype(&InitializeSecurityDescriptor) initialize_security_descriptor;
+    decltype(&SetSecurityDescriptorDacl) set_security_descriptor_dacl;
+    decltype(&SetSecurityDescriptorControl) set_security_descriptor_control;
+};
+
+template <typename Function>
+bool look_up(HMODULE module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+bool load_security_functions(SecurityFunctions& f) {
+    HMODULE advapi = LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return advapi != nullptr && look_up(advapi, "OpenProcessToken", f.open_process_token) &&
+           look_up(advapi, "GetTokenInformation", f.get_token_information) &&
+           look_up(advapi, "GetLengthSid", f.get_length_sid) && look_up(advapi, "InitializeAcl", f.initialize_acl) &&
+           look_up(advapi, "AddAccessAllowedAceEx", f.add_access_allowed_ace_ex) &&
+           look_up(advapi, "InitializeSecurityDescriptor", f.initialize_security_descriptor) &&
+           look_up(advapi, "SetSecurityDescriptorDacl", f.set_security_descriptor_dacl) &&
+           look_up(advapi, "SetSecurityDescriptorControl", f.set_security_descriptor_control);
+}
+
 struct OwnerOnlySecurity {
     bool ready;
     SECURITY_DESCRIPTOR descriptor;
@@ -13,27 +44,30 @@ struct OwnerOnlySecurity {
 OwnerOnlySecurity security;
 
 // The token's user, not CREATOR OWNER, which Wine does not map. The copy is kept.
-PSID current_user_sid() {
+PSID current_user_sid(const SecurityFunctions& f) {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    if (!f.open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    f.get_token_information(token, TokenUser, nullptr, 0, &size);
     auto* user = static_cast<TOKEN_USER*>(malloc(size));
-    const bool ok = user != nullptr && GetTokenInformation(token, TokenUser, user, size, &size);
+    const bool ok = user != nullptr && f.get_token_information(token, TokenUser, user, size, &size);
     CloseHandle(token);
     return ok ? user->User.Sid : nullptr;
 }
 
 bool build_owner_only_security() {
-    PSID user = current_user_sid();
+    SecurityFunctions f;
+    if (!load_security_functions(f)) return false;
+    PSID user = current_user_sid(f);
     if (user == nullptr) return false;
-    const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(user);
+    const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + f.get_length_sid(user);
     auto* acl = static_cast<ACL*>(malloc(acl_size));
-    if (acl == nullptr || !InitializeAcl(acl, acl_size, ACL_REVISION) ||
-        !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, user) ||
-        !InitializeSecurityDescriptor(&security.descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&security.descriptor, TRUE, acl, FALSE) ||
-        !SetSecurityDescriptorControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    if (acl == nullptr || !f.initialize_acl(acl, acl_size, ACL_REVISION) ||
+        !f.add_access_allowed_ace_ex(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                                     user) ||
+        !f.initialize_security_descriptor(&security.descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !f.set_security_descriptor_dacl(&security.descriptor, TRUE, acl, FALSE) ||
+        !f.set_security_descriptor_control(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
         return false;
     }
     security.attributes = {sizeof security.attributes, &security.descriptor, FALSE};

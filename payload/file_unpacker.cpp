@@ -4,12 +4,10 @@
 
 #include <stdlib.h>
 
-#include "bootstrap/error_reporting.h"
-#include "bootstrap/messages.h"
-#include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
 #include "paths/file_helpers.h"
 #include "paths/path_template.h"
+#include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
 
@@ -18,10 +16,15 @@ wchar_t entry_path[entry_path_units];
 unsigned char write_buffer[write_piece_size];
 wchar_t* created_directories[created_directory_slots];
 int32_t created_directory_count = 0;
+std::atomic<bool> unpack_directory_created{false};
 
 namespace {
 
 constexpr size_t path_capacity = entry_path_units - 1;
+constexpr size_t home_capacity = 4096;
+
+// The directory that entries are unpacked into, as the driver gave it.
+const wchar_t* unpack_directory = L"";
 
 // A copy that cannot be made is simply not remembered; the directory still exists.
 void remember_directory(const wchar_t* directory) {
@@ -32,8 +35,8 @@ void remember_directory(const wchar_t* directory) {
 
 // The home directory is entry 0: it is never created, it counts as existing.
 void remember_home_directory() {
-    wchar_t home[target_directory_capacity + 1];
-    if (!expand_path_template(home, L"{HOME}", target_directory_capacity)) abort_with_template_message(L"{HOME}");
+    wchar_t home[home_capacity + 1];
+    if (!expand_path_template(home, L"{HOME}", home_capacity)) fail_home_expansion();
     remember_directory(home);
 }
 
@@ -49,7 +52,7 @@ bool is_remembered(const wchar_t* directory) {
 bool read_entry_name() {
     static_assert(entry_name_units == payload_format::name_buffer_units, "the name buffer is the format's");
     for (size_t i = 0;; ++i) {
-        if (i == entry_name_units) exit_with_message(message_decode);
+        if (i == entry_name_units) fail_decode();
         wchar_t unit = 0;
         payload_read(&unit, sizeof unit);
         entry_name[i] = unit;
@@ -58,8 +61,10 @@ bool read_entry_name() {
     return entry_name[0] != L'\0';
 }
 
+void set_unpack_directory(const wchar_t* directory) { unpack_directory = directory; }
+
 void build_entry_path() {
-    copy_wide(entry_path, target_directory, path_capacity);
+    copy_wide(entry_path, unpack_directory, path_capacity);
     append_wide_char(entry_path, L'\\', path_capacity);
     append_wide(entry_path, entry_name, path_capacity);
 }
@@ -69,11 +74,11 @@ void unpack_entry() {
     payload_read(&remaining, payload_format::size_field_size);
     ensure_parent_directories(entry_path);
     HANDLE file = open_file_for_writing(entry_path);
-    if (file == INVALID_HANDLE_VALUE) exit_with_path_message(format_open_failed, entry_path);
+    if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
     while (remaining > 0) {
         const DWORD piece = remaining < write_piece_size ? static_cast<DWORD>(remaining) : write_piece_size;
         payload_read(write_buffer, piece);
-        if (!write_to_file(file, write_buffer, piece)) exit_with_error_code(message_unpack_failed, GetLastError());
+        if (!write_to_file(file, write_buffer, piece)) fail_write(GetLastError());
         remaining -= piece;
     }
     close_file(file);
@@ -100,7 +105,7 @@ bool create_directory_once(const wchar_t* directory) {
     if (is_remembered(directory)) return true;
     if (wcslen(directory) == 2 && directory[1] == L':') return true;
     if (create_private_directory(directory)) {
-        if (wcscmp(directory, target_directory) == 0) target_directory_created = true;
+        if (wcscmp(directory, unpack_directory) == 0) unpack_directory_created = true;
     } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
         return false;
     }

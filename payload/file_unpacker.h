@@ -8,6 +8,8 @@
 #include <stdint.h>
 #include <wchar.h>
 
+#include <atomic>
+
 constexpr size_t entry_name_units = 1024;
 constexpr size_t entry_path_units = 4096;
 constexpr size_t write_piece_size = 32768;
@@ -20,11 +22,19 @@ extern unsigned char write_buffer[write_piece_size];
 extern wchar_t* created_directories[created_directory_slots];
 extern int32_t created_directory_count;
 
+// Set when this process created the unpack directory itself, never cleared: a directory that
+// was there before the run is not the run's to remove. Read by the console handler's thread.
+extern std::atomic<bool> unpack_directory_created;
+
+// The directory that entries are unpacked into: absolute, without a trailing backslash. Kept
+// by pointer; set once before the first entry.
+void set_unpack_directory(const wchar_t* directory);
+
 // The next name, one code unit at a time up to its terminator. A name of 1,024 units or more
 // means a malformed block: the decode message and exit code 2.
 bool read_entry_name();
 
-// target_directory, one backslash, entry_name; a path beyond 4,095 units ends the run.
+// The unpack directory, one backslash, entry_name; a path beyond 4,095 units ends the run.
 void build_entry_path();
 
 // The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes.

@@ -3,17 +3,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bootstrap/error_reporting.h"
-#include "bootstrap/messages.h"
+#include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 
 PayloadStream payload_stream;
 
 void open_payload_stream(const unsigned char* block, size_t size) {
     payload_stream.decode_buffer = static_cast<unsigned char*>(malloc(decode_buffer_size));
-    if (payload_stream.decode_buffer == nullptr) exit_with_message(message_no_memory);
+    if (payload_stream.decode_buffer == nullptr) fail_no_memory();
     payload_stream.context = ZSTD_createDCtx();
-    if (payload_stream.context == nullptr) exit_with_message(message_no_memory);
+    if (payload_stream.context == nullptr) fail_no_memory();
     payload_stream.input = {block + payload_format::header_size, size - payload_format::header_size, 0};
     payload_stream.output = {payload_stream.decode_buffer, 0, 0};
     payload_stream.frame_ended = false;
@@ -28,7 +27,7 @@ bool decode_batch() {
     output.pos = 0;
     output.size = decode_buffer_size;
     const size_t result = ZSTD_decompressStream(payload_stream.context, &output, &payload_stream.input);
-    if (ZSTD_isError(result)) exit_with_message(message_decode);
+    if (ZSTD_isError(result)) fail_decode();
     payload_stream.frame_ended = result == 0;
     const bool filled = output.pos == decode_buffer_size;
     output.size = output.pos;
@@ -55,7 +54,7 @@ void payload_read(void* destination, size_t n) {
         } else {
             // Nothing left to decode and the request still open: a well-formed block never
             // gets here (the zero tail follows the frame), and looping would never end.
-            exit_with_message(message_decode);
+            fail_decode();
         }
     }
 }
@@ -64,9 +63,9 @@ void require_frame_end() {
     const ZSTD_outBuffer& output = payload_stream.output;
     for (;;) {
         // The entry stream ends with its end marker: a decoded byte after it is damage.
-        if (output.pos < output.size) exit_with_message(message_decode);
+        if (output.pos < output.size) fail_decode();
         if (payload_stream.frame_ended) return;
-        if (payload_stream.input.pos == payload_stream.input.size) exit_with_message(message_decode);
+        if (payload_stream.input.pos == payload_stream.input.size) fail_decode();
         decode_batch();
     }
 }

@@ -9,6 +9,7 @@
 #include "bootstrap/application_launch.h"
 #include "bootstrap/console_cleanup.h"
 #include "bootstrap/run_state.h"
+#include "payload/file_unpacker.h"
 #include "paths/bounded_text.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
@@ -46,13 +47,13 @@ protected:
         write_file(std::wstring(target_directory) + L"\\app.dll", "dll");
         write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
         unpacking_started = true;
-        target_directory_created = true;
-        child_process = nullptr;
+        unpack_directory_created = true;
+        release_child_process();
     }
     void TearDown() override {
         unpacking_started = false;
-        target_directory_created = false;
-        child_process = nullptr;
+        unpack_directory_created = false;
+        release_child_process();
     }
     bool target_exists() const { return path_exists(target_directory); }
     ScratchDirectory scratch_;
@@ -79,7 +80,7 @@ TEST_F(CleanupTest, DeletesNothingBeforeUnpackingStarted) {
 }
 
 TEST_F(CleanupTest, LeavesADirectoryThatWasThereBeforeTheRun) {
-    target_directory_created = false;
+    unpack_directory_created = false;
     cleanup_child_and_directory();
     EXPECT_EQ(read_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin"), std::string(100000, 'd'));
 }
@@ -149,7 +150,7 @@ TEST_F(CleanupTest, HandlerAndMainThreadShareTheChildSafely) {
         main_thread.join();
         handler_thread.join();
         EXPECT_EQ(main_exit_code, 7u) << child_runs_ms;
-        EXPECT_EQ(child_process, nullptr);
+        EXPECT_EQ(stored_child_process(), nullptr);
         EXPECT_FALSE(target_exists());
     }
 }

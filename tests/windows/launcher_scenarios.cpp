@@ -85,6 +85,7 @@ int read_entries(const std::string& block, bool past_end) {
 int unpack(const std::string& block, const wchar_t* target) {
     copy_wide(target_directory, target, target_directory_capacity);
     make_absolute_path(target_directory, target_directory_capacity);
+    set_unpack_directory(target_directory);
     const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
     check_payload_header(bytes, block.size());
     open_payload_stream(bytes, block.size());

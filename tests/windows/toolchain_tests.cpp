@@ -85,5 +85,17 @@ TEST(ImportTable, NamesOnlySystemDlls) {
     }
 }
 
+// A child run loads only what it needs: the DLLs that only a parent run's file creation
+// (advapi32) or argument splitting and folder lookup (shell32) need are looked up at run time.
+TEST(ImportTable, TheLauncherLeavesAdvapiAndShellToRunTime) {
+    const std::wstring& launcher = test_arguments().at(3);  // the probe, a launcher like any other
+    for (const auto& name : imported_dll_names(launcher)) {
+        std::string lower;
+        for (const char c : name) lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(c))));
+        EXPECT_NE(lower, "advapi32.dll");
+        EXPECT_NE(lower, "shell32.dll");
+    }
+}
+
 }  // namespace
 }  // namespace kelvor::testing

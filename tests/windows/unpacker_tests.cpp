@@ -6,7 +6,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
 #include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
@@ -23,8 +22,10 @@ namespace {
 // cleanly: a failure ends the process.
 void unpack_here(const std::string& block, const std::wstring& target) {
     static std::string kept;  // the stream reads the block in place
+    static std::wstring directory;
     kept = block;
-    copy_wide(target_directory, target.c_str(), target_directory_capacity);
+    directory = target;
+    set_unpack_directory(directory.c_str());
     open_payload_stream(reinterpret_cast<const unsigned char*>(kept.data()), kept.size());
     while (read_entry_name()) {
         build_entry_path();
@@ -49,7 +50,7 @@ protected:
     // Each test starts with an empty table of created directories.
     void SetUp() override {
         created_directory_count = 0;
-        target_directory_created = false;
+        unpack_directory_created = false;
     }
     ScratchDirectory scratch_;
     const std::wstring target_ = scratch_ / L"onefile_target";
@@ -75,7 +76,7 @@ TEST_F(UnpackerTest, DirectoriesAreCreatedTopDownAndRememberedOnce) {
     const std::vector<std::wstring> expected = {home, target_, target_ + L"\\a", target_ + L"\\a\\b",
                                                 target_ + L"\\a\\b\\c"};
     EXPECT_EQ(remembered_directories(), expected);
-    EXPECT_TRUE(target_directory_created);
+    EXPECT_TRUE(unpack_directory_created);
     EXPECT_EQ(read_file(target_ + L"\\a\\b\\c\\second.txt"), "2");
     EXPECT_EQ(read_file(target_ + L"\\top.txt"), "4");
 }
@@ -102,7 +103,7 @@ TEST_F(UnpackerTest, ExistingDirectoriesCountAsCreatedAndFilesAreReplaced) {
     unpack_here(block_of({{L"a\\f.txt", "new"}, {L"a\\g.txt", ""}}), target_);
     EXPECT_EQ(read_file(target_ + L"\\a\\f.txt"), "new");
     EXPECT_EQ(read_file(target_ + L"\\a\\g.txt"), "");
-    EXPECT_FALSE(target_directory_created) << "the target was there before: not the run's to remove";
+    EXPECT_FALSE(unpack_directory_created) << "the target was there before: not the run's to remove";
 }
 
 TEST_F(UnpackerTest, MoreDirectoriesThanTheTableHoldsAreAllCreated) {

@@ -1,0 +1,12 @@
+// The payload's failures, with the launcher's messages and exit codes.
+#include "payload/payload_failures.h"
+
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
+
+void fail_no_header() { exit_with_message(message_no_header); }
+void fail_no_memory() { exit_with_message(message_no_memory); }
+void fail_decode() { exit_with_message(message_decode); }
+void fail_open_for_writing(const wchar_t* path) { exit_with_path_message(format_open_failed, path); }
+void fail_write(unsigned long error_code) { exit_with_error_code(message_unpack_failed, error_code); }
+void fail_home_expansion() { abort_with_template_message(L"{HOME}"); }
