@@ -7,6 +7,7 @@
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
+#include "paths/run_timing.h"
 #include "paths/shell_functions.h"
 
 wchar_t child_command_line[child_command_line_capacity + 1];
@@ -59,14 +60,18 @@ void build_child_command_line(int count, wchar_t** arguments) {
 }
 
 int start_application_dll(int argc, wchar_t** argv) {
+    timing_event("dll-load");
     AddDllDirectory(target_directory);
     HMODULE application = LoadLibraryExW(first_entry_path, nullptr, dll_search_flags);
+    timing_event("dll-loaded");
     if (application == nullptr) exit_with_error_code(message_load_failed, GetLastError());
     const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));
     if (run_code == nullptr) exit_with_message(message_no_entry_point);
     // The DLL stays loaded and nothing is cleaned up here: the target directory is the
     // parent's to remove.
-    return run_code(argc, argv, first_entry_path);
+    const int exit_code = run_code(argc, argv, first_entry_path);
+    timing_event("run-code-returned");
+    return exit_code;
 }
 
 DWORD wait_for_child_exit() {
@@ -99,6 +104,7 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     build_child_command_line(count, arguments);
 
     PROCESS_INFORMATION process{};
+    timing_event("child-create");
     if (!CreateProcessW(own_path, child_command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
                         nullptr, &startup, &process)) {
         exit_with_error_code(message_launch_failed, GetLastError());
@@ -106,6 +112,8 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     CloseHandle(process.hThread);
     store_child_process(process.hProcess);
     const DWORD exit_code = wait_for_child_exit();
+    timing_event("child-ended");
     cleanup_child_and_directory();
+    timing_event("removed");
     return exit_code;
 }

@@ -14,6 +14,7 @@
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
 #include "paths/path_template.h"
+#include "paths/run_timing.h"
 #include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
@@ -81,6 +82,7 @@ void find_target_directory(const wchar_t* path_template) {
 int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t block_size,
                   const wchar_t* path_template) {
     configure_silent_abort();
+    timing_event("start");
     // The current directory leaves the DLL search order of this process and its children.
     SetDllDirectoryW(L"");
     const bool child = is_child_run();
@@ -88,6 +90,7 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     find_target_directory(path_template);
     if (!child && !SetConsoleCtrlHandler(console_control_handler, TRUE)) exit_with_message(message_register_handler);
 
+    timing_event("unpack-start");
     check_payload_header(block, block_size);
     open_payload_stream(block, block_size);
     set_unpack_directory(target_directory);
@@ -107,5 +110,7 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     // application does.
     require_frame_end();
     close_payload_stream();
+    timing_report_parts();
+    timing_event("unpack-end");
     return static_cast<int>(start_child_and_wait(argv));
 }

@@ -7,6 +7,7 @@
 #include "paths/bounded_text.h"
 #include "paths/file_helpers.h"
 #include "paths/path_template.h"
+#include "paths/run_timing.h"
 #include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
@@ -72,16 +73,22 @@ void build_entry_path() {
 void unpack_entry() {
     uint64_t remaining = 0;
     payload_read(&remaining, payload_format::size_field_size);
+    int64_t started = timing_now();
     ensure_parent_directories(entry_path);
     HANDLE file = open_file_for_writing(entry_path);
     if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
+    timing_add(TimedPart::files, started);
     while (remaining > 0) {
         const DWORD piece = remaining < write_piece_size ? static_cast<DWORD>(remaining) : write_piece_size;
         payload_read(write_buffer, piece);
+        started = timing_now();
         if (!write_to_file(file, write_buffer, piece)) fail_write(GetLastError());
+        timing_add(TimedPart::files, started);
         remaining -= piece;
     }
+    started = timing_now();
     close_file(file);
+    timing_add(TimedPart::files, started);
 }
 
 void ensure_parent_directories(const wchar_t* path) {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "paths/run_timing.h"
 #include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 
@@ -26,7 +27,9 @@ bool decode_batch() {
     ZSTD_outBuffer& output = payload_stream.output;
     output.pos = 0;
     output.size = decode_buffer_size;
+    const int64_t started = timing_now();
     const size_t result = ZSTD_decompressStream(payload_stream.context, &output, &payload_stream.input);
+    timing_add(TimedPart::decode, started);
     if (ZSTD_isError(result)) fail_decode();
     payload_stream.frame_ended = result == 0;
     const bool filled = output.pos == decode_buffer_size;

@@ -1,0 +1,155 @@
+// The floor of a parent run: the launcher's work and nothing else. Its payload block is linked
+// into its image as a launcher's is (the same image-data source); it decodes it through the
+// same 131,072-byte buffer, writes the same files in pieces of 32,768 bytes, starts itself once
+// (the child loads the first entry and calls its run_code), waits, and removes the directory
+// with the launcher's own removal. No role handshake, environment variables, path template,
+// security descriptors or console handler. The benchmark compares the launcher with it.
+//
+//   floor.exe         parent: unpacks into %TEMP%\kelvor-floor-PID, runs the child, removes it
+//   floor.exe DLL     child: loads DLL (a full path) and returns what its run_code returns
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <zstd.h>
+
+#include <string>
+
+#include "paths/tree_removal.h"
+
+extern "C" const unsigned char kelvor_payload_block[];
+extern "C" const unsigned long long kelvor_payload_size;
+
+namespace {
+
+constexpr size_t decode_buffer_size = 131072;
+constexpr size_t piece_size = 32768;
+
+struct Stream {
+    ZSTD_DCtx* context;
+    ZSTD_inBuffer input;
+    ZSTD_outBuffer output;
+    unsigned char* buffer;
+};
+
+// Exactly n bytes of the entry stream, or the process ends with 2.
+void read(Stream& stream, void* destination, size_t n) {
+    auto* out = static_cast<unsigned char*>(destination);
+    bool filled = false;
+    while (n > 0) {
+        if (stream.output.pos < stream.output.size) {
+            const size_t k = n < stream.output.size - stream.output.pos ? n : stream.output.size - stream.output.pos;
+            memcpy(out, stream.buffer + stream.output.pos, k);
+            stream.output.pos += k;
+            out += k;
+            n -= k;
+        } else if (stream.input.pos < stream.input.size || filled) {
+            stream.output.pos = 0;
+            stream.output.size = decode_buffer_size;
+            if (ZSTD_isError(ZSTD_decompressStream(stream.context, &stream.output, &stream.input))) exit(2);
+            filled = stream.output.pos == decode_buffer_size;
+            stream.output.size = stream.output.pos;
+            stream.output.pos = 0;
+        } else {
+            exit(2);
+        }
+    }
+}
+
+// The directories on the way to path, each created once.
+void make_parents(const std::wstring& path, std::wstring& last_made) {
+    const size_t cut = path.rfind(L'\\');
+    const std::wstring parent = path.substr(0, cut);
+    if (parent == last_made) return;
+    for (size_t at = parent.find(L'\\', 3); ; at = parent.find(L'\\', at + 1)) {
+        CreateDirectoryW(parent.substr(0, at).c_str(), nullptr);
+        if (at == std::wstring::npos) break;
+    }
+    last_made = parent;
+}
+
+// Unpacks every entry below directory; gives the first entry's path.
+std::wstring unpack(const std::wstring& directory) {
+    Stream stream{ZSTD_createDCtx(), {kelvor_payload_block + 3, kelvor_payload_size - 3, 0}, {nullptr, 0, 0},
+                  static_cast<unsigned char*>(malloc(decode_buffer_size))};
+    stream.output.dst = stream.buffer;
+    static unsigned char piece[piece_size];
+    std::wstring first, last_made;
+    for (;;) {
+        std::wstring name;
+        for (wchar_t unit = 0;;) {
+            read(stream, &unit, 2);
+            if (unit == 0) break;
+            name.push_back(unit);
+        }
+        if (name.empty()) break;
+        const std::wstring path = directory + L"\\" + name;
+        if (first.empty()) first = path;
+        unsigned long long remaining = 0;
+        read(stream, &remaining, 8);
+        make_parents(path, last_made);
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) exit(2);
+        while (remaining > 0) {
+            const DWORD count = remaining < piece_size ? static_cast<DWORD>(remaining) : piece_size;
+            read(stream, piece, count);
+            DWORD written = 0;
+            if (!WriteFile(file, piece, count, &written, nullptr)) exit(2);
+            remaining -= count;
+        }
+        CloseHandle(file);
+    }
+    ZSTD_freeDCtx(stream.context);
+    free(stream.buffer);
+    return first;
+}
+
+int run_child(int argc, wchar_t** argv) {
+    using RunCode = int (*)(int, wchar_t**, const wchar_t*);
+    HMODULE application = LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+                                                                  LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (application == nullptr) return 2;
+    const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));
+    if (run_code == nullptr) return 2;
+    return run_code(argc, argv, argv[1]);
+}
+
+DWORD run_parent() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return 2;
+    const std::wstring directory =
+        std::wstring(temp, length) + L"kelvor-floor-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring first = unpack(directory);
+
+    wchar_t self[MAX_PATH + 1];
+    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+    if (self_length == 0 || self_length > MAX_PATH) return 2;
+    std::wstring command_line = L"\"" + std::wstring(self) + L"\" \"" + first + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &process)) {
+        return 2;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 1;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    CloseHandle(process.hProcess);
+    remove_directory_tree(directory.c_str());
+    return exit_code;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    SetDllDirectoryW(L"");
+    if (__argc > 1) return run_child(__argc, __wargv);
+    return static_cast<int>(run_parent());
+}
