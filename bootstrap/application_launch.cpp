@@ -85,6 +85,14 @@ DWORD wait_for_child_exit() {
     return exit_code;
 }
 
+void prepare_child_command_line() {
+    int count = 0;
+    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
+    if (arguments == nullptr) exit_with_error_code(message_launch_failed, GetLastError());
+    arguments[0] = const_cast<wchar_t*>(get_own_executable_path());
+    build_child_command_line(count, arguments);
+}
+
 DWORD start_child_and_wait(wchar_t** runtime_argv) {
     set_env("KELVOR_ONEFILE_DIRECTORY", get_directory_of(get_launcher_file_name(false)));
     set_env("KELVOR_ORIGINAL_ARGV0", runtime_argv[0]);
@@ -96,12 +104,6 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-
-    int count = 0;
-    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
-    if (arguments == nullptr) exit_with_error_code(message_launch_failed, GetLastError());
-    arguments[0] = const_cast<wchar_t*>(own_path);
-    build_child_command_line(count, arguments);
 
     PROCESS_INFORMATION process{};
     timing_event("child-create");

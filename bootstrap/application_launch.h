@@ -17,9 +17,14 @@ extern wchar_t child_command_line[child_command_line_capacity + 1];
 // will not load, or has no run_code, ends the run with its message and exit code 2.
 int start_application_dll(int argc, wchar_t** argv);
 
+// Parent run, before anything is unpacked: this process's arguments, argument 0 replaced by
+// the launcher's full path, re-quoted into child_command_line. A line that does not fit ends
+// the run there, with nothing written.
+void prepare_child_command_line();
+
 // Parent run: sets KELVOR_ONEFILE_DIRECTORY and KELVOR_ORIGINAL_ARGV0, starts the launcher
-// again with this process's arguments (argument 0 replaced by its full path), waits without
-// a time limit, runs the clean-up and returns the child's exit code (1 when it cannot be read).
+// again with the prepared command line, waits without a time limit, runs the clean-up and
+// returns the child's exit code (1 when it cannot be read).
 DWORD start_child_and_wait(wchar_t** runtime_argv);
 
 // Re-quotes the arguments into child_command_line so that they split back into the same
