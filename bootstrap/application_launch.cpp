@@ -4,6 +4,7 @@
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
+#include "paths/argument_quoting.h"
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
@@ -19,43 +20,12 @@ namespace {
 constexpr DWORD dll_search_flags =
     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
-bool needs_quotes(const wchar_t* argument) { return wcspbrk(argument, L" \t\n\v\"") != nullptr; }
-
-void append_backslashes(size_t count) {
-    for (size_t i = 0; i < count; ++i) append_wide_char(child_command_line, L'\\', child_command_line_capacity);
-}
-
-// The rules CommandLineToArgvW reads back: a run of k backslashes is 2k + 1 before a quote
-// (then the quote), 2k at the end (before the closing quote), and k anywhere else.
-void append_quoted(const wchar_t* argument) {
-    append_wide_char(child_command_line, L'"', child_command_line_capacity);
-    for (const wchar_t* p = argument;;) {
-        size_t backslashes = 0;
-        while (*p == L'\\') {
-            ++backslashes;
-            ++p;
-        }
-        if (*p == L'\0') {
-            append_backslashes(2 * backslashes);
-            break;
-        }
-        append_backslashes(*p == L'"' ? 2 * backslashes + 1 : backslashes);
-        append_wide_char(child_command_line, *p++, child_command_line_capacity);
-    }
-    append_wide_char(child_command_line, L'"', child_command_line_capacity);
-}
-
 }  // namespace
 
 void build_child_command_line(int count, wchar_t** arguments) {
     child_command_line[0] = L'\0';
     for (int i = 0; i < count; ++i) {
-        if (i > 0) append_wide_char(child_command_line, L' ', child_command_line_capacity);
-        if (needs_quotes(arguments[i])) {
-            append_quoted(arguments[i]);
-        } else {
-            append_wide(child_command_line, arguments[i], child_command_line_capacity);
-        }
+        append_command_line_argument(child_command_line, arguments[i], child_command_line_capacity);
     }
 }
 

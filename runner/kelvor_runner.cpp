@@ -1,0 +1,106 @@
+// The runner: the first entry of a payload whose application is an ordinary program rather
+// than a DLL with run_code. Packed as "PROGRAM.kelvor-runner.dll" beside the program, it
+// starts PROGRAM from the target directory with the arguments it was given, quoted so that the
+// program's runtime splits them back as they were, with the standard handles and the current
+// directory inherited, waits, and returns the program's exit code. The program and every
+// process it starts belong to a job that ends them all when the runner ends (its process
+// terminated by the launcher's clean-up after Ctrl-C or a closed console), so that the clean-up
+// never meets a survivor holding files.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "paths/argument_quoting.h"
+#include "paths/bounded_text.h"
+
+namespace {
+
+constexpr wchar_t runner_suffix[] = L".kelvor-runner.dll";
+// CreateProcessW takes at most 32,767 characters with the terminator.
+constexpr size_t command_line_capacity = 32766;
+constexpr size_t program_capacity = 32767;
+
+wchar_t program[program_capacity + 1];
+wchar_t command_line[command_line_capacity + 1];
+
+// "Error, ..." with the system's text for the code, on standard error, as the launcher's own
+// failures read; the run ends with exit code 2.
+int fail(const char* message, DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text), 0, nullptr);
+    static char no_text[] = "";
+    if (length == 0 || text == nullptr) text = no_text;
+    for (size_t end = strlen(text); end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n'); --end) {
+        text[end - 1] = '\0';
+    }
+    fprintf(stderr, "%s ([Error %ld] %s)\n", message, static_cast<long>(code), text);
+    fflush(stderr);
+    return 2;
+}
+
+// The program this runner starts: its own path without the runner's suffix.
+bool find_program(const wchar_t* dll_path) {
+    const size_t length = wcslen(dll_path);
+    const size_t suffix_length = wcslen(runner_suffix);
+    if (length <= suffix_length || length > program_capacity ||
+        _wcsicmp(dll_path + length - suffix_length, runner_suffix) != 0) {
+        return false;
+    }
+    wmemcpy(program, dll_path, length - suffix_length);
+    program[length - suffix_length] = L'\0';
+    return true;
+}
+
+// A job that ends every process in it when its last handle closes: the runner holds that
+// handle for the rest of its life, and the system closes it when the runner's process ends.
+HANDLE make_job() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* dll_path) {
+    if (!find_program(dll_path)) return fail("Error, the runner's name names no program.", ERROR_INVALID_NAME);
+    command_line[0] = L'\0';
+    append_command_line_argument(command_line, program, command_line_capacity);
+    for (int i = 1; i < argc; ++i) append_command_line_argument(command_line, argv[i], command_line_capacity);
+
+    HANDLE job = make_job();
+    if (job == nullptr) return fail("Error, couldn't launch program", GetLastError());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    // Suspended until it is in the job, so that nothing it starts can escape the job.
+    if (!CreateProcessW(program, command_line, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process)) {
+        return fail("Error, couldn't launch program", GetLastError());
+    }
+    if (!AssignProcessToJobObject(job, process.hProcess)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(process.hProcess, 1);
+        return fail("Error, couldn't launch program", error);
+    }
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 1;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(exit_code);
+}
