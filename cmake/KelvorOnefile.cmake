@@ -1,37 +1,69 @@
 # Building single-file launchers with CMake: kelvor_add_onefile and the steps it is made of.
 #
 # kelvor-onefile (the host tool) packs the payload and writes the image data; the launcher
-# library supplies the rest of the executable.
+# library, KelvorOnefile::launcher, supplies the rest of the executable and carries its link
+# flags. The languages these steps need (C++ to link, assembly and resource scripts) are
+# enabled by the project (in this tree) or by the package's config.
 if(NOT KELVOR_ONEFILE_TOOL)
   set(KELVOR_ONEFILE_TOOL "${PROJECT_SOURCE_DIR}/build/host/bin/kelvor-onefile" CACHE FILEPATH
       "kelvor-onefile from the host build")
 endif()
-# The launcher library that executables link: the in-tree target here, the imported one in
-# an installed package.
-if(NOT KELVOR_ONEFILE_LAUNCHER)
-  set(KELVOR_ONEFILE_LAUNCHER kelvor_launcher_core)
-endif()
-# The image data is an assembly source, the resources a resource script.
-enable_language(ASM)
-enable_language(RC)
+
+# A path argument as the tool must see it: relative paths are taken from the current source
+# directory, as CMake users expect (the tool runs in the binary directory); generator
+# expressions are left as they are.
+function(_kelvor_absolute out path)
+  if(path MATCHES "^\\$<" OR IS_ABSOLUTE "${path}")
+    set(${out} "${path}" PARENT_SCOPE)
+  else()
+    get_filename_component(_absolute "${path}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    set(${out} "${_absolute}" PARENT_SCOPE)
+  endif()
+endfunction()
 
 # kelvor_pack_payload(OUTPUT file APP dll [DIR dir] [DEPENDS ...] [OPTIONS ...])
-# Packs a payload block at build time. APP and DIR are paths; OPTIONS go to
-# "kelvor-onefile pack" (--level, --window-log, ...).
+# Packs a payload block at build time, again whenever the DLL, a file below DIR (a file added
+# there is found at the next configure, which the build runs itself) or a DEPENDS item
+# changes. APP and DIR are paths; OPTIONS go to "kelvor-onefile pack" (--level, --threads).
+# Files that the build itself writes (a DLL given by a path that does not exist yet, files
+# below DIR) are waited for through DEPENDS, which names them or what writes them.
 function(kelvor_pack_payload)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;APP;DIR" "DEPENDS;OPTIONS")
+  _kelvor_absolute(_app "${arg_APP}")
+  set(_app_depends "")
+  if(_app MATCHES "^\\$<" OR EXISTS "${_app}")
+    set(_app_depends "${_app}")
+  endif()
   set(_dir_args "")
   set(_dir_depends "")
   if(arg_DIR)
-    set(_dir_args --dir "${arg_DIR}")
-    file(GLOB_RECURSE _dir_depends CONFIGURE_DEPENDS "${arg_DIR}/*")
+    _kelvor_absolute(_dir "${arg_DIR}")
+    set(_dir_args --dir "${_dir}")
+    file(GLOB_RECURSE _dir_depends CONFIGURE_DEPENDS "${_dir}/*")
   endif()
   add_custom_command(
     OUTPUT "${arg_OUTPUT}"
-    COMMAND "${KELVOR_ONEFILE_TOOL}" pack --app "${arg_APP}" ${_dir_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
-    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${arg_DEPENDS} ${_dir_depends}
+    COMMAND "${KELVOR_ONEFILE_TOOL}" pack --app "${_app}" ${_dir_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
+    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${_app_depends} ${arg_DEPENDS} ${_dir_depends}
     COMMENT "Packing ${arg_OUTPUT}"
     VERBATIM)
+endfunction()
+
+# The files a launcher's icons come from: an .ico file, the PNGs of a folder, or (no ICON) the
+# default icons beside the tool's bin directory. A file that does not exist is left to the
+# tool, which says what is wrong.
+function(_kelvor_icon_inputs out icon)
+  if(icon STREQUAL "")
+    get_filename_component(_tool_directory "${KELVOR_ONEFILE_TOOL}" DIRECTORY)
+    set(icon "${_tool_directory}/../share/kelvor-onefile/icons")
+  endif()
+  set(_files "")
+  if(IS_DIRECTORY "${icon}")
+    file(GLOB _files LIST_DIRECTORIES false CONFIGURE_DEPENDS "${icon}/*")
+  elseif(EXISTS "${icon}")
+    set(_files "${icon}")
+  endif()
+  set(${out} ${_files} PARENT_SCOPE)
 endfunction()
 
 # kelvor_add_image_sources(target PAYLOAD file [NAME file.exe] [COMPANY text] [PRODUCT text]
@@ -39,13 +71,18 @@ endfunction()
 #                          [TEMPLATE text])
 # Adds to target what distinguishes one launcher executable: the payload block and the
 # build-time strings in its read-only data, and its version resource, manifest and icons,
-# as sources that kelvor-onefile writes.
+# as sources that kelvor-onefile writes. They are written again when the payload, the tool or
+# an icon changes.
 function(kelvor_add_image_sources target)
   cmake_parse_arguments(PARSE_ARGV 1 arg ""
                         "PAYLOAD;NAME;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE" "")
   if(NOT arg_NAME)
     set(arg_NAME "${target}.exe")
   endif()
+  if(DEFINED arg_ICON)
+    _kelvor_absolute(arg_ICON "${arg_ICON}")
+  endif()
+  _kelvor_icon_inputs(_icon_files "${arg_ICON}")
   set(_options "")
   foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
     if(DEFINED arg_${_setting})
@@ -62,7 +99,7 @@ function(kelvor_add_image_sources target)
     COMMAND ${CMAKE_COMMAND} -E make_directory "${_directory}"
     COMMAND "${KELVOR_ONEFILE_TOOL}" embed --payload "${arg_PAYLOAD}" --output-dir "${_directory}"
             --name "${arg_NAME}" ${_options}
-    DEPENDS "${KELVOR_ONEFILE_TOOL}" "${arg_PAYLOAD}"
+    DEPENDS "${KELVOR_ONEFILE_TOOL}" "${arg_PAYLOAD}" ${_icon_files}
     COMMENT "Writing the image sources of ${target}"
     VERBATIM)
   # The assembler reads the payload itself (.incbin), the resource compiler the icons and the
@@ -76,8 +113,10 @@ endfunction()
 # kelvor_add_onefile(NAME name APP dll-target-or-path [DIR dir] [COMPANY text] [PRODUCT text]
 #                    [VERSION text] [PRODUCT_VERSION text] [DESCRIPTION text] [ICON path]
 #                    [TEMPLATE text] [PACK_OPTIONS ...] [DEPENDS ...])
-# One GUI-subsystem executable, name.exe, that carries the application DLL and the files
-# below DIR. The main thread, on which the application runs, reserves 16 MiB of stack.
+# One executable, name.exe, that carries the application DLL and the files below DIR, linked
+# with KelvorOnefile::launcher: the same bytes as "kelvor-onefile build" gives from the same
+# inputs. DEPENDS names files or targets that the payload is packed after and again whenever
+# they change (files below DIR that the build itself writes, for instance).
 function(kelvor_add_onefile)
   cmake_parse_arguments(PARSE_ARGV 0 arg ""
                         "NAME;APP;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE"
@@ -106,12 +145,5 @@ function(kelvor_add_onefile)
     endif()
   endforeach()
   kelvor_add_image_sources(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
-  target_link_libraries(${arg_NAME} PRIVATE ${KELVOR_ONEFILE_LAUNCHER})
-  # The entry function lives in the launcher library; the runtime's start-up, linked after
-  # it, asks for it, so the linker is told to take it from the library up front.
-  # No time stamp from the clock: the same inputs give the same executable. Sections aligned
-  # to whole pages in the file as in memory, so that a loader can map the payload from the
-  # file instead of reading it into memory (Wine reads images with smaller file alignment).
-  target_link_options(${arg_NAME} PRIVATE -municode -s -Wl,--no-insert-timestamp -Wl,--undefined=wWinMain
-                      -Wl,--file-alignment,4096 -Xlinker --stack -Xlinker 16777216,4096)
+  target_link_libraries(${arg_NAME} PRIVATE KelvorOnefile::launcher)
 endfunction()

@@ -1,9 +1,30 @@
 # What "cmake --install" puts under a prefix from the Windows build: the launcher library and
-# the CMake package that outside projects load with find_package(KelvorOnefile). The host
-# build installs the tool itself and the default icons.
-install(TARGETS kelvor_launcher_core kelvor_zstd_decompress ARCHIVE DESTINATION lib/kelvor-onefile)
+# the CMake package that outside projects load with find_package(KelvorOnefile 0.1), which
+# gives them KelvorOnefile::launcher (the same name as in this tree) and kelvor_add_onefile.
+# The host build installs the tool itself and the default icons.
+include(CMakePackageConfigHelpers)
+
+set_target_properties(kelvor_launcher PROPERTIES EXPORT_NAME launcher)
+set_target_properties(kelvor_launcher_core PROPERTIES EXPORT_NAME launcher_core)
+set_target_properties(kelvor_zstd_decompress PROPERTIES EXPORT_NAME zstd_decompress)
+# The libraries go where "kelvor-onefile build" looks for them beside its bin directory.
+install(TARGETS kelvor_launcher kelvor_launcher_core kelvor_zstd_decompress EXPORT KelvorOnefileTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile)
+
+set(KELVOR_PACKAGE_DIRECTORY ${CMAKE_INSTALL_LIBDIR}/cmake/KelvorOnefile)
+install(EXPORT KelvorOnefileTargets NAMESPACE KelvorOnefile:: DESTINATION ${KELVOR_PACKAGE_DIRECTORY})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KelvorOnefileConfig.cmake.in
+    ${CMAKE_BINARY_DIR}/package/KelvorOnefileConfig.cmake
+    INSTALL_DESTINATION ${KELVOR_PACKAGE_DIRECTORY}
+    PATH_VARS CMAKE_INSTALL_BINDIR)
+# 0.x releases keep their interface within a minor version only. The package is for 64-bit
+# Windows builds on any host; the config, not the version check, says so when it does not fit.
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/KelvorOnefileConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion ARCH_INDEPENDENT)
 install(FILES
-    ${PROJECT_SOURCE_DIR}/cmake/KelvorOnefileConfig.cmake
+    ${CMAKE_BINARY_DIR}/package/KelvorOnefileConfig.cmake
+    ${CMAKE_BINARY_DIR}/package/KelvorOnefileConfigVersion.cmake
     ${PROJECT_SOURCE_DIR}/cmake/KelvorOnefile.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/KelvorOnefileLinking.cmake
     ${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw64.cmake
-    DESTINATION lib/cmake/KelvorOnefile)
+    DESTINATION ${KELVOR_PACKAGE_DIRECTORY})

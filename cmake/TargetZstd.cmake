@@ -9,7 +9,7 @@ file(GLOB _kelvor_zstd_sources CONFIGURE_DEPENDS
      "${KELVOR_ZSTD_SOURCE_DIR}/lib/common/*.c"
      "${KELVOR_ZSTD_SOURCE_DIR}/lib/decompress/*.c")
 add_library(kelvor_zstd_decompress STATIC ${_kelvor_zstd_sources})
-target_include_directories(kelvor_zstd_decompress SYSTEM PUBLIC "${KELVOR_ZSTD_SOURCE_DIR}/lib")
+target_include_directories(kelvor_zstd_decompress SYSTEM PUBLIC "$<BUILD_INTERFACE:${KELVOR_ZSTD_SOURCE_DIR}/lib>")
 # Legacy formats and tracing are not part of the payload format; the BMI2 paths are chosen at
 # compile time from the target flags, with no run-time check.
 target_compile_definitions(kelvor_zstd_decompress PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_TRACE)

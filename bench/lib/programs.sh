@@ -1,6 +1,7 @@
 # Sourced by the benchmark scripts: where things are, and how the benchmark's own programs are
-# compiled. The Windows ones are built with the cross compiler directly, against the UCRT
-# specs file of the Windows build, the way the launcher itself is built; every output is
+# compiled. The Windows ones are built with the cross compiler directly, with the compile and
+# link flags of the Windows build (its launcher-linking.sh, generated from
+# cmake/KelvorOnefileLinking.cmake), the way the launcher itself is built; every output is
 # deterministic (no time stamp in the image, no debug information).
 
 bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -9,13 +10,9 @@ bench_work="$bench_root/build/bench"
 bench_programs="$bench_work/programs"
 bench_tool="$bench_root/build/host/bin/kelvor-onefile"
 bench_launcher_dir="$bench_root/build/windows/lib/kelvor-onefile"
-bench_ucrt_specs="$bench_root/build/windows/ucrt.specs"
+bench_linking="$bench_root/build/windows/launcher-linking.sh"
 
 bench_cross_cc=x86_64-w64-mingw32-gcc-posix
-# The static winpthread of this toolchain was built for msvcrt and calls _setjmp, which the
-# UCRT spells setjmp.
-bench_cross_flags=(-specs="$bench_ucrt_specs" -D__MSVCRT_VERSION__=0x0E00 -O2 -s
-                   -Wl,--no-insert-timestamp -Wl,--defsym=_setjmp=setjmp)
 
 note() { echo "bench: $*" >&2; }
 fail() { echo "bench: error: $*" >&2; exit 1; }
@@ -30,14 +27,23 @@ build_data_generator() {
   echo "$out"
 }
 
+# The cross compiler's flags, from the Windows build.
+cross_flags() {
+  [ -f "$bench_linking" ] || fail "$bench_linking is missing: run scripts/build"
+  # shellcheck source=/dev/null
+  source "$bench_linking"
+  bench_cross_flags=("${kelvor_ucrt_compile_flags[@]}" -O2 "${kelvor_program_link_flags[@]}"
+                     "${kelvor_reproducible_link_flags[@]}")
+}
+
 # build_app_dll OUT.dll [TABLE_FILE]: bench_app.c as a DLL, carrying TABLE_FILE's bytes in its
 # read-only data when one is given.
 build_app_dll() {
   local out=$1 table=${2:-}
   local defines=()
   [ -n "$table" ] && defines=(-DBENCH_TABLE_PATH="\"$table\"")
-  [ -f "$bench_ucrt_specs" ] || fail "$bench_ucrt_specs is missing: run scripts/build"
-  "$bench_cross_cc" "${bench_cross_flags[@]}" "${defines[@]}" -shared -static \
+  cross_flags
+  "$bench_cross_cc" "${bench_cross_flags[@]}" "${defines[@]}" -shared \
       -o "$out" "$bench_sources/bench_app.c" || fail "cannot compile bench_app.c"
 }
 
@@ -45,7 +51,7 @@ build_app_dll() {
 # program like the launcher.
 build_plain_hello() {
   local out=$1
-  [ -f "$bench_ucrt_specs" ] || fail "$bench_ucrt_specs is missing: run scripts/build"
-  "$bench_cross_cc" "${bench_cross_flags[@]}" -static -mwindows \
+  cross_flags
+  "$bench_cross_cc" "${bench_cross_flags[@]}" -mwindows \
       -o "$out" "$bench_sources/plain_hello.c" || fail "cannot compile plain_hello.c"
 }

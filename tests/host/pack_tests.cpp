@@ -2,12 +2,17 @@
 // with input that a payload cannot carry.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zstd.h>
 
 #include "payload_block_reader.h"
 #include "payload_block_writer.h"
+#include "progress_meter.h"
 #include "text_encoding.h"
 #include "tool_support.h"
 
@@ -316,6 +321,35 @@ TEST(CommandLineUse, HelpVersionAndUsageErrors) {
         EXPECT_EQ(run.exit_code, c.exit_code) << c.text;
         EXPECT_NE((c.on_stdout ? run.out : run.err).find(c.text), std::string::npos) << run.out << run.err;
     }
+}
+
+// Packing progress is redrawn in place only on a terminal that can do it; a terminal whose
+// TERM is "dumb", a pipe or a file gets plain lines, never escape sequences.
+TEST(PackingProgress, RedrawsInPlaceOnlyOnATerminalThatIsNotDumb) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other_end, 0);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+
+    const auto set_term = [](const char* value) { value ? setenv("TERM", value, 1) : unsetenv("TERM"); };
+    const char* const saved = std::getenv("TERM");
+    const std::optional<std::string> term = saved ? std::optional<std::string>(saved) : std::nullopt;
+    const struct {
+        int descriptor;
+        const char* term;  // nullptr: unset
+        bool in_place;
+    } cases[] = {{other_end, "xterm-256color", true}, {other_end, "dumb", false}, {other_end, "", false},
+                 {other_end, nullptr, false},         {pipe_ends[1], "xterm", false}};
+    for (const auto& c : cases) {
+        set_term(c.term);
+        EXPECT_EQ(redraws_in_place(c.descriptor), c.in_place) << (c.term ? c.term : "unset") << " " << c.descriptor;
+    }
+    set_term(term ? term->c_str() : nullptr);
+    for (const int descriptor : {terminal, other_end, pipe_ends[0], pipe_ends[1]}) close(descriptor);
 }
 
 }  // namespace

@@ -17,16 +17,17 @@ namespace {
     throw ToolError(std::string("cannot ") + what + " '" + path.string() + "': " + std::strerror(error));
 }
 
-// mkstemp makes the file private (0600); the finished file gets the usual mode.
-mode_t default_file_mode() {
+// mkstemp makes the file private (0600); the finished file gets the mode that creating it
+// would give, as a linker gives an executable.
+mode_t default_file_mode(AtomicOutputFile::Mode mode) {
     const mode_t mask = umask(0);
     umask(mask);
-    return 0666 & ~mask;
+    return (mode == AtomicOutputFile::Mode::executable ? 0777 : 0666) & ~mask;
 }
 
 }  // namespace
 
-AtomicOutputFile::AtomicOutputFile(const std::filesystem::path& target) : target_(target) {
+AtomicOutputFile::AtomicOutputFile(const std::filesystem::path& target, Mode mode) : target_(target), mode_(mode) {
     std::string pattern = target.string() + ".tmp-XXXXXX";
     descriptor_ = mkstemp(pattern.data());
     if (descriptor_ < 0) fail(target, "write", errno);
@@ -50,7 +51,7 @@ void AtomicOutputFile::write(const void* data, std::size_t count) {
 }
 
 void AtomicOutputFile::commit() {
-    if (fchmod(descriptor_, default_file_mode()) != 0) fail(target_, "write", errno);
+    if (fchmod(descriptor_, default_file_mode(mode_)) != 0) fail(target_, "write", errno);
     const int descriptor = descriptor_;
     descriptor_ = -1;
     if (close(descriptor) != 0) fail(target_, "write", errno);

@@ -1,6 +1,7 @@
 // An output file that appears only when it is complete: the bytes go to a temporary file
 // beside the target, which commit() renames over it. A file that is never committed is
-// removed, so a failed run leaves nothing behind.
+// removed, so a failed run leaves nothing behind. The finished file has the usual mode for its
+// kind (0644 or 0755 under the common umask 022).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,9 @@ namespace kelvor {
 
 class AtomicOutputFile {
 public:
-    explicit AtomicOutputFile(const std::filesystem::path& target);  // throws ToolError
+    enum class Mode { data, executable };
+
+    explicit AtomicOutputFile(const std::filesystem::path& target, Mode mode = Mode::data);  // throws ToolError
     ~AtomicOutputFile();
     AtomicOutputFile(const AtomicOutputFile&) = delete;
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
@@ -21,6 +24,7 @@ public:
 private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    Mode mode_;
     int descriptor_ = -1;
 };
 

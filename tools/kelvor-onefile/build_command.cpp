@@ -1,4 +1,3 @@
-#include <cstdint>
 #include <cstdio>
 
 #include "atomic_output_file.h"
@@ -36,38 +35,6 @@ const char kBuildToolHelp[] =
     "  --cc PROGRAM               the cross compiler (default x86_64-w64-mingw32-g++-posix on PATH)\n"
     "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
     "  -h, --help                 show this help\n";
-
-// FNV-1a, for the PE header's time stamp.
-class InputHash {
-public:
-    void add(const void* data, size_t count) {
-        for (size_t i = 0; i < count; ++i) value_ = (value_ ^ static_cast<const unsigned char*>(data)[i]) * 16777619u;
-    }
-    std::uint32_t value() const { return value_; }
-
-private:
-    std::uint32_t value_ = 2166136261u;
-};
-
-// The PE header's time stamp comes from the inputs rather than the clock (the payload, the
-// icons, the manifest and the strings), so the same inputs give the same executable. The
-// payload is hashed as it is written; the other files are small.
-void stamp_from_inputs(std::vector<unsigned char>& image, InputHash hash, const std::vector<std::filesystem::path>& files,
-                       const BuildStrings& strings) {
-    for (const auto& file : files) {
-        const auto bytes = read_whole_file(file);
-        hash.add(bytes.data(), bytes.size());
-    }
-    for (const std::string* text : {&strings.company, &strings.product, &strings.version, &strings.product_version,
-                                    &strings.description, &strings.file_name, &strings.path_template}) {
-        hash.add(text->c_str(), text->size() + 1);
-    }
-    if (image.size() < 0x40) throw ToolError("the linker wrote no PE image");
-    const std::uint32_t header = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | static_cast<std::uint32_t>(image[0x3F]) << 24;
-    const size_t stamp = header + 8;  // after "PE\0\0", the machine and the section count
-    if (stamp + 4 > image.size()) throw ToolError("the linker wrote no PE image");
-    for (int i = 0; i < 4; ++i) image[stamp + i] = static_cast<unsigned char>(hash.value() >> (8 * i));
-}
 
 std::filesystem::path launcher_directory(const CommandLine& line) {
     const std::filesystem::path directory =
@@ -108,20 +75,16 @@ int run_build(const std::vector<std::string>& arguments) {
 
     TemporaryDirectory work;
     const auto payload = work.path() / "payload.bin";
-    InputHash hash;
     {
         AtomicOutputFile file(payload);
-        write_payload_block(entries, pack, [&file, &hash](const void* data, size_t count) {
-            file.write(data, count);
-            hash.add(data, count);
-        });
+        write_payload_block(entries, pack, [&file](const void* data, size_t count) { file.write(data, count); });
         file.commit();
     }
     write_image_sources(work.path(), payload, strings, icon);
-    auto image = read_whole_file(link_launcher(toolchain, work.path(), library));
-    stamp_from_inputs(image, hash, {work.path() / "icon.ico", work.path() / "application.manifest"}, strings);
+    // The linker writes no time stamp, so the image is the same for the same inputs.
+    const auto image = read_whole_file(link_launcher(toolchain, work.path(), library));
 
-    AtomicOutputFile executable(output);
+    AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
     executable.write(image.data(), image.size());
     executable.commit();
     std::printf("%s: %zu entries, %zu bytes\n", output.c_str(), entries.size(), image.size());

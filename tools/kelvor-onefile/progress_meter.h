@@ -1,5 +1,7 @@
-// Progress of a long job on stderr, as "label: done of total (rate)" redrawn in place, shown
-// only when stderr is a terminal so that logs and pipes stay quiet.
+// Progress of a long job on stderr as "label: done of total (rate)". On a terminal that
+// understands escape sequences the line is redrawn in place; anywhere else (a terminal whose
+// TERM is "dumb", a pipe, a log) it is written as a plain line now and then, so that a log
+// shows the job moving without filling up, and a short job writes nothing.
 #pragma once
 
 #include <chrono>
@@ -7,6 +9,9 @@
 #include <string>
 
 namespace kelvor {
+
+// Whether the descriptor is a terminal that can redraw a line: TERM is set and is not "dumb".
+bool redraws_in_place(int descriptor);
 
 class ProgressMeter {
 public:
@@ -21,7 +26,8 @@ private:
     std::string label_;
     std::uint64_t total_;
     std::uint64_t done_ = 0;
-    bool enabled_;
+    bool in_place_;
+    bool finished_ = false;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point last_draw_;

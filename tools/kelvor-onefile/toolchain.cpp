@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "launcher_linking.h"
 #include "tool_error.h"
 
 extern char** environ;
@@ -61,15 +63,22 @@ void require_success(const std::string& step, const std::vector<std::string>& ar
     if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
 }
 
-// The compiler's own specs with the UCRT in place of msvcrt, as the launcher library was built.
+// The compiler's own specs with the UCRT in place of its default runtime, as the launcher
+// library was built.
 std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::filesystem::path& work) {
     std::string specs = program_output("reading the compiler's specs", {toolchain.compiler, "-dumpspecs"});
-    for (size_t at = specs.find("-lmsvcrt"); at != std::string::npos; at = specs.find("-lmsvcrt", at)) {
-        specs.replace(at, 8, "-lucrt");
+    const std::string from = linking::kSpecsDefaultRuntime, to = linking::kSpecsUcrtRuntime;
+    for (size_t at = specs.find(from); at != std::string::npos; at = specs.find(from, at + to.size())) {
+        specs.replace(at, from.size(), to);
     }
     const auto path = work / "ucrt.specs";
     std::ofstream(path) << specs;
     return path;
+}
+
+template <size_t count>
+void append(std::vector<std::string>& command, const char* const (&flags)[count]) {
+    command.insert(command.end(), std::begin(flags), std::end(flags));
 }
 
 }  // namespace
@@ -100,22 +109,27 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
                                     const std::filesystem::path& launcher_directory) {
-    const std::string specs = "-specs=" + write_ucrt_specs(toolchain, work).string();
+    // The same compiler flags, link flags and order of inputs as a CMake build that links the
+    // launcher library, so that both give the same bytes.
+    std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
+    append(compile, linking::kUcrtCompileFlags);
     run_program("compiling the resources",
                 {toolchain.resource_compiler, "-O", "coff", "-i", (work / "resources.rc").string(), "-o",
                  (work / "resources.o").string()});
-    run_program("assembling the image data",
-                {toolchain.compiler, specs, "-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
+    std::vector<std::string> assemble = compile;
+    assemble.insert(assemble.end(), {"-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
+    run_program("assembling the image data", assemble);
+
     const auto executable = work / "out.exe";
-    // The entry function is in the launcher library, which the runtime's start-up, linked
-    // after it, asks for: the linker is told to take it up front.
-    run_program("linking", {toolchain.compiler, specs, "-static", "-municode", "-mwindows", "-s",
-                            "-Wl,--no-insert-timestamp", "-Wl,--undefined=wWinMain", "-Wl,--defsym=_setjmp=setjmp",
-                            "-Wl,--file-alignment,4096",
-                            "-Xlinker", "--stack", "-Xlinker", "16777216,4096", (work / "image-data.o").string(),
-                            (work / "resources.o").string(), "-L" + launcher_directory.string(),
-                            "-lkelvor_launcher_core", "-lkelvor_zstd_decompress", "-ladvapi32", "-o",
-                            executable.string()});
+    std::vector<std::string> link = compile;
+    append(link, linking::kProgramLinkFlags);
+    append(link, linking::kReproducibleLinkFlags);
+    append(link, linking::kLauncherLinkFlags);
+    link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
+                             "-L" + launcher_directory.string(), "-lkelvor_launcher_core", "-lkelvor_zstd_decompress"});
+    for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);
+    link.insert(link.end(), {"-o", executable.string()});
+    run_program("linking", link);
     return executable;
 }
 

@@ -25,9 +25,8 @@ void run_program(const std::string& step, const std::vector<std::string>& argume
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments);
 
 // Links work/out.exe from the image sources in work and the launcher library in
-// launcher_directory: a GUI-subsystem program with a 16 MiB stack reserve (4 KiB commit),
-// stripped, with no time stamp from the clock, and with its sections page-aligned in the file
-// so that the payload can be mapped rather than read.
+// launcher_directory, with the flags of cmake/KelvorOnefileLinking.cmake: the same inputs give
+// the same bytes, the same as kelvor_add_onefile's.
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
                                     const std::filesystem::path& launcher_directory);
 

@@ -1,0 +1,37 @@
+# How programs for the launcher's platform are compiled and linked, written once. The toolchain
+# file and the launcher's CMake package include this file; the host tool reads it through a
+# header generated from it (tools/kelvor-onefile/launcher_linking.h.in) and the benchmark
+# through a shell fragment (cmake/launcher-linking.sh.in), so all of them link alike and
+# "kelvor-onefile build" and kelvor_add_onefile give the same bytes.
+
+# The C runtime. This compiler's default is msvcrt; its own specs with this library swapped for
+# the UCRT's make the UCRT the default, and the headers are told to declare the UCRT's functions
+# (__MSVCRT_VERSION__ 0xE00 implies _UCRT). The launcher uses the UCRT's argument vector and
+# bounded formatters.
+set(KELVOR_SPECS_DEFAULT_RUNTIME -lmsvcrt)
+set(KELVOR_SPECS_UCRT_RUNTIME -lucrt)
+set(KELVOR_UCRT_COMPILE_FLAGS -D__MSVCRT_VERSION__=0x0E00)
+
+# Every program: libgcc, libstdc++ and winpthread are linked statically, so that it imports
+# system DLLs only. The static winpthread of this toolchain was built for msvcrt and calls
+# _setjmp, which the UCRT spells setjmp.
+set(KELVOR_PROGRAM_LINK_FLAGS -static -Wl,--defsym=_setjmp=setjmp)
+
+# Output that depends on the inputs only: no symbols and no time stamp from the clock (the PE
+# header's time stamp is 0).
+set(KELVOR_REPRODUCIBLE_LINK_FLAGS -s -Wl,--no-insert-timestamp)
+
+# Launcher executables: a GUI-subsystem program with a wide entry function, which lives in the
+# launcher library (the runtime's start-up, linked after it, asks for it, so the linker is told
+# to take it up front); 16 MiB of stack reserve for the main thread, on which the application
+# runs (the commit stays at the linker's 4 KiB); sections aligned to whole pages in the file as
+# in memory, so that a loader can map the payload from the file instead of reading it (Wine
+# reads images with a smaller file alignment).
+set(KELVOR_LAUNCHER_LINK_FLAGS
+    -municode -mwindows -Wl,--undefined=wWinMain -Wl,--stack,16777216 -Wl,--file-alignment,4096)
+
+# The system libraries the launcher library imports from, after it on the link line (advapi32
+# and shell32 it looks up at run time). kernel32 is named although the compiler's specs link it
+# anyway: named here it comes before the C runtime, and an import library's place on the line
+# decides the layout of the import table.
+set(KELVOR_LAUNCHER_SYSTEM_LIBRARIES kernel32)
