@@ -106,12 +106,20 @@ function(kelvor_add_onefile)
     endif()
   endforeach()
   kelvor_add_image_sources(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
-  target_link_libraries(${arg_NAME} PRIVATE ${KELVOR_ONEFILE_LAUNCHER})
+  kelvor_link_launcher(${arg_NAME})
+endfunction()
+
+# kelvor_link_launcher(target)
+# Links an executable target that has its image sources (kelvor_add_image_sources) with the
+# launcher library, the way kelvor_add_onefile does. The main thread, on which the
+# application runs, reserves 16 MiB of stack.
+function(kelvor_link_launcher target)
+  target_link_libraries(${target} PRIVATE ${KELVOR_ONEFILE_LAUNCHER})
   # The entry function lives in the launcher library; the runtime's start-up, linked after
   # it, asks for it, so the linker is told to take it from the library up front.
   # No time stamp from the clock: the same inputs give the same executable. Sections aligned
   # to whole pages in the file as in memory, so that a loader can map the payload from the
   # file instead of reading it into memory (Wine reads images with smaller file alignment).
-  target_link_options(${arg_NAME} PRIVATE -municode -s -Wl,--no-insert-timestamp -Wl,--undefined=wWinMain
+  target_link_options(${target} PRIVATE -municode -s -Wl,--no-insert-timestamp -Wl,--undefined=wWinMain
                       -Wl,--file-alignment,4096 -Xlinker --stack -Xlinker 16777216,4096)
 endfunction()

@@ -1,6 +1,6 @@
 // An output file that appears only when it is complete: the bytes go to a temporary file
 // beside the target, which commit() renames over it. A file that is never committed is
-// removed, so a failed run leaves nothing behind.
+// removed, so a failed or interrupted run leaves nothing behind.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 #include "file_contents.h"
 #include "icon_set.h"
 #include "image_sources.h"
+#include "little_endian.h"
 #include "pack_options.h"
 #include "temporary_directory.h"
 #include "tool_error.h"
@@ -23,7 +24,9 @@ const char kBuildHelp[] =
     "\n"
     "Turns an application into one Windows executable: packs the DLL and the files below DIR,\n"
     "writes the version resource, icons and manifest, and links them with the launcher library\n"
-    "using the mingw-w64 cross toolchain.\n"
+    "using the mingw-w64 cross toolchain. Every input is checked first, as 'pack' checks it\n"
+    "(see 'kelvor-onefile pack --help'), with the strings and icons; nothing is written, and\n"
+    "nothing temporary is left, when one fails or when the build is interrupted.\n"
     "\n"
     "  --app APP.dll              the application DLL, which exports run_code\n"
     "  --dir DIR                  the files that ship beside it\n"
@@ -55,7 +58,7 @@ private:
 void stamp_from_inputs(std::vector<unsigned char>& image, InputHash hash, const std::vector<std::filesystem::path>& files,
                        const BuildStrings& strings) {
     for (const auto& file : files) {
-        const auto bytes = read_whole_file(file);
+        const auto bytes = read_whole_file(file, kLargestImageBytes, "an executable");
         hash.add(bytes.data(), bytes.size());
     }
     for (const std::string* text : {&strings.company, &strings.product, &strings.version, &strings.product_version,
@@ -63,8 +66,7 @@ void stamp_from_inputs(std::vector<unsigned char>& image, InputHash hash, const 
         hash.add(text->c_str(), text->size() + 1);
     }
     if (image.size() < 0x40) throw ToolError("the linker wrote no PE image");
-    const std::uint32_t header = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | static_cast<std::uint32_t>(image[0x3F]) << 24;
-    const size_t stamp = header + 8;  // after "PE\0\0", the machine and the section count
+    const size_t stamp = read_le(&image[0x3C], 4) + 8;  // after "PE\0\0", the machine and the section count
     if (stamp + 4 > image.size()) throw ToolError("the linker wrote no PE image");
     for (int i = 0; i < 4; ++i) image[stamp + i] = static_cast<unsigned char>(hash.value() >> (8 * i));
 }
@@ -90,7 +92,7 @@ int run_build(const std::vector<std::string>& arguments) {
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("build", arguments, value_options, {"-h", "--help"});
     if (line.wants_help()) {
-        std::printf("%s%s%s", kBuildHelp, kBuildStringOptionsHelp, kBuildToolHelp);
+        std::printf("%s%s%s", kBuildHelp, build_string_options_help().c_str(), kBuildToolHelp);
         return 0;
     }
     line.refuse_positional();
@@ -102,7 +104,10 @@ int run_build(const std::vector<std::string>& arguments) {
     check_build_strings(strings);
     const auto icon = icon_source(line);
     read_icon_set(icon);
-    const auto entries = entries_from(line);
+    std::vector<InputPath> icon_input;
+    std::error_code not_a_file;
+    if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) icon_input.push_back({"--icon", icon});
+    const auto entries = entries_from(line, output, icon_input);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
     const auto library = launcher_directory(line);
 
@@ -118,7 +123,7 @@ int run_build(const std::vector<std::string>& arguments) {
         file.commit();
     }
     write_image_sources(work.path(), payload, strings, icon);
-    auto image = read_whole_file(link_launcher(toolchain, work.path(), library));
+    auto image = read_whole_file(link_launcher(toolchain, work.path(), library), kLargestImageBytes, "an executable");
     stamp_from_inputs(image, hash, {work.path() / "icon.ico", work.path() / "application.manifest"}, strings);
 
     AtomicOutputFile executable(output);

@@ -25,20 +25,22 @@ bool is_forbidden_unit(char16_t c) {
 
 char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with any extension.
+bool is_port_digit(char16_t c) {
+    return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';  // and ¹ ² ³
+}
+
+// Windows reads a name as a device when the part before its first dot, less trailing spaces,
+// is CON, PRN, AUX, NUL, CONIN$, CONOUT$, or COM or LPT with a port digit (1 to 9, or the
+// superscripts ¹ ² ³), in any case: "nul .log" and "COM¹.txt" are devices too.
 bool is_device_name(const std::u16string& component) {
-    std::u16string stem;
-    for (const char16_t c : component) {
-        if (c == u'.') break;
-        stem.push_back(ascii_upper(c));
-    }
-    for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL"}) {
+    std::u16string stem = component.substr(0, component.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') stem.pop_back();
+    for (char16_t& c : stem) c = ascii_upper(c);
+    for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
         if (stem == device) return true;
     }
-    if (stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0)) {
-        return stem[3] >= u'1' && stem[3] <= u'9';
-    }
-    return false;
+    return stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0) &&
+           is_port_digit(stem[3]);
 }
 
 [[noreturn]] void reject(const std::string& shown_path, const std::string& why) {
