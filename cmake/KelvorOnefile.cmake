@@ -145,5 +145,12 @@ function(kelvor_add_onefile)
     endif()
   endforeach()
   kelvor_add_image_sources(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
-  target_link_libraries(${arg_NAME} PRIVATE KelvorOnefile::launcher)
+  kelvor_link_launcher(${arg_NAME})
+endfunction()
+
+# kelvor_link_launcher(target)
+# Links an executable target that has its image sources (kelvor_add_image_sources) with the
+# launcher library, the way kelvor_add_onefile does; the link options come with the library.
+function(kelvor_link_launcher target)
+  target_link_libraries(${target} PRIVATE KelvorOnefile::launcher)
 endfunction()

@@ -8,6 +8,7 @@
 #include "paths/file_helpers.h"
 #include "paths/path_template.h"
 #include "paths/run_timing.h"
+#include "payload/entry_name_rules.h"
 #include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
@@ -59,7 +60,11 @@ bool read_entry_name() {
         entry_name[i] = unit;
         if (unit == L'\0') break;
     }
-    return entry_name[0] != L'\0';
+    if (entry_name[0] == L'\0') return false;
+    // The packer writes no other name: one that could lead out of the target directory, or
+    // into a device, can only be damage, which the frame's checksum would show only at its end.
+    if (entry_name_rules::check_name(entry_name, wcslen(entry_name)) != entry_name_rules::Fault::none) fail_decode();
+    return true;
 }
 
 void set_unpack_directory(const wchar_t* directory) { unpack_directory = directory; }

@@ -30,8 +30,9 @@ extern std::atomic<bool> unpack_directory_created;
 // by pointer; set once before the first entry.
 void set_unpack_directory(const wchar_t* directory);
 
-// The next name, one code unit at a time up to its terminator. A name of 1,024 units or more
-// means a malformed block: the decode message and exit code 2.
+// The next name, one code unit at a time up to its terminator. A name of 1,024 units or more,
+// or one that breaks the rules of entry names (entry_name_rules.h), means a damaged block: the
+// decode message and exit code 2.
 bool read_entry_name();
 
 // The unpack directory, one backslash, entry_name; a path beyond 4,095 units ends the run.

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 
+#include "icon_set.h"
+#include "little_endian.h"
 #include "path_template_rules.h"
 #include "tool_error.h"
+#include "toolchain.h"
 #include "tool_support.h"
 #include "version_resource.h"
 
@@ -91,6 +95,47 @@ TEST(PathTemplateRules, RefuseFoldersThatOutliveTheRun) {
     }
 }
 
+// Text that Windows cannot take as a path, or more than the launcher's target directory holds:
+// the launcher could never create its folder.
+TEST(PathTemplateRules, RefuseWhatWindowsCannotTakeAsAPath) {
+    for (const char* good : {"D:\\x\\{RANDOM}", "\\\\server\\share\\{RANDOM}", "{TEMP}\\caf\xC3\xA9\\{RANDOM}"}) {
+        EXPECT_EQ(refusal(good), "") << good;
+    }
+    // Text of this many characters before the run-time values are put in.
+    const auto with_text = [](size_t characters) { return "C:\\" + std::string(characters - 4, 'x') + "\\{RANDOM}"; };
+    EXPECT_EQ(refusal(with_text(4096)), "") << "the target directory holds 4,096 characters";
+    const char* const forbidden = "which Windows does not allow in paths";
+    const char* const colon = "a ':' that is not a drive's";
+    const struct {
+        std::string path_template;
+        std::string company;
+        const char* message;
+    } cases[] = {
+        {"{TEMP}\\\"x\"\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\x<y\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\x>y\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\x|y\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\x?\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\*\\{RANDOM}", "Acme", forbidden},
+        {"{TEMP}\\a\nb\\{RANDOM}", "Acme", "the control character \\x0A"},
+        {"{TEMP}\\a\tb\\{RANDOM}", "Acme", "the control character \\x09"},
+        {"{TEMP}\\{COMPANY}\\{RANDOM}", "Acme \"Q\"", "the value of {COMPANY} holds '\"'"},
+        {"{TEMP}:\\{RANDOM}", "Acme", colon},
+        {"{TEMP}\\x:y\\{RANDOM}", "Acme", colon},
+        {"1:\\x\\{RANDOM}", "Acme", colon},
+        {"\\\\?\\C:\\x\\{RANDOM}", "Acme", "is in the \\\\?\\ form"},
+        {"//?/C:/x/{RANDOM}", "Acme", "is in the \\\\?\\ form"},
+        {with_text(4097), "Acme", "4097 characters long"},
+        {"C:\\{COMPANY}\\{RANDOM}", std::string(5000, 'c'), "5004 characters long"},
+    };
+    for (const auto& c : cases) {
+        FixedValues fixed = kFixed;
+        fixed["COMPANY"] = c.company;
+        EXPECT_NE(refusal(c.path_template, fixed).find(c.message), std::string::npos)
+            << c.path_template.substr(0, 80) << ": " << refusal(c.path_template, fixed);
+    }
+}
+
 TEST(ResourceScript, EscapesEveryCharacterOfTheStrings) {
     BuildStrings strings;
     strings.company = "Acm\xC3\xA9 \"Q\" \\";
@@ -104,13 +149,63 @@ TEST(ResourceScript, EscapesEveryCharacterOfTheStrings) {
     EXPECT_NE(script.find("VALUE \"Translation\", 0x0000, 0x04B0"), std::string::npos);
 }
 
+// The .res data of the version resource, as the resource compiler lays it out.
+std::vector<unsigned char> compiled_version_resource(const Toolchain& toolchain, const fs::path& work,
+                                                     const std::string& script) {
+    testing::write_file(work / "version.rc", script);
+    run_program("windres", {toolchain.resource_compiler, "-O", "res", "-i", (work / "version.rc").string(), "-o",
+                            (work / "version.res").string()});
+    const auto res = testing::read_bytes(work / "version.res");
+    // Each resource: data size, header size, type (0xFFFF and a number for RT_VERSION), ...
+    for (size_t at = 0; at + 12 <= res.size();) {
+        const size_t data = read_le(&res[at], 4), header = read_le(&res[at + 4], 4);
+        if (read_le(&res[at + 8], 2) == 0xFFFF && read_le(&res[at + 10], 2) == 16) {
+            return std::vector<unsigned char>(res.begin() + at + header, res.begin() + at + header + data);
+        }
+        at = (at + header + data + 3) & ~size_t{3};
+    }
+    return {};
+}
+
+// The limit is the real one: at it, at the worst mix of odd and even lengths, the resource
+// compiler's VS_VERSIONINFO just fits its 16-bit length; one unit more and it cannot.
+TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
+    Toolchain toolchain;
+    try {
+        toolchain = find_toolchain(std::nullopt, std::nullopt);
+    } catch (const ToolError& missing) {
+        GTEST_SKIP() << missing.what() << " (scripts/setup installs it)";
+    }
+    testing::ScratchDirectory work;
+    const auto ico = ico_file(read_icon_set(KELVOR_DEFAULT_ICONS_DIRECTORY));
+    testing::write_file(work / "icon.ico", std::string(ico.begin(), ico.end()));
+    testing::write_file(work / "app.manifest", "<assembly/>");
+    BuildStrings strings;
+    // Every length even but the company's: the most padding that an odd total can take.
+    strings.product = "Pr";
+    strings.version = strings.product_version = "10.0.0.0";
+    strings.file_name = "Ap.exe";
+    strings.internal_name = "Ap";
+    strings.description = "Desc";
+    strings.company = std::string(kVersionStringsLimit - 30, 'c');
+    std::string script = resource_script(strings, work / "icon.ico", work / "app.manifest");
+
+    const auto at_limit = compiled_version_resource(toolchain, work.path(), script);
+    ASSERT_EQ(at_limit.size(), 0xFFFCu) << "the resource no longer just fits: the limit is not tight";
+    EXPECT_EQ(read_le(at_limit.data(), 2), at_limit.size()) << "wLength of VS_VERSIONINFO";
+
+    EXPECT_THROW(check_version_strings([&] { auto more = strings; more.company += 'c'; return more; }()), ToolError);
+    script.insert(script.find("L\"\\x0063") + 2, "\\x0063");  // one more unit, past the check
+    EXPECT_GT(compiled_version_resource(toolchain, work.path(), script).size(), 0xFFFFu);
+}
+
 // The tool run with its own temporary-files directory, to see that it leaves nothing there.
 class BuildCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directory(scratch_ / "tmp");
         setenv("TMPDIR", (scratch_ / "tmp").c_str(), 1);
-        testing::write_file(scratch_ / "app.dll", "MZ not really");
+        testing::write_file(scratch_ / "app.dll", testing::dll_image());
         fs::create_directory(scratch_ / "out");
     }
     void TearDown() override { unsetenv("TMPDIR"); }
@@ -125,6 +220,7 @@ protected:
 
 TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
     testing::write_file(scratch_ / "icons" / "icon-16.png", "not a png");
+    ASSERT_EQ(mkfifo((scratch_ / "icon.ico").c_str(), 0600), 0);
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"--version", "1.2.x"}, "the version '1.2.x' is not of the form"},
         {{"--product-version", "2.0.0.0.0"}, "the product version '2.0.0.0.0'"},
@@ -132,8 +228,13 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
         {{"--template", "{TEMP}}"}, "'}' closes no '{'"},
         {{"--template", "{TEMP}"}, "must hold {RANDOM}, {TIME_US} or {TIME}"},
         {{"--template", "{TEMP}\\{COMPANY}", "--company", ".."}, "leads to another folder"},
+        {{"--template", "{TEMP}\\a\nb_{RANDOM}"}, "control character \\x0A"},
+        {{"--company", std::string(40000, 'c')}, "at most 32521"},
         {{"--icon", (scratch_ / "icons").string()}, "icon"},
         {{"--icon", (scratch_ / "missing.ico").string()}, "missing.ico"},
+        {{"--icon", (scratch_ / "icon.ico").string()}, "icon.ico' is not a regular file"},
+        {{"--icon", "/dev/zero"}, "'/dev/zero' is not a regular file"},
+        {{"-o", (scratch_ / "app.dll").string()}, "is the file given with --app"},
         {{"--app", (scratch_ / "gone.dll").string()}, "does not exist"},
     };
     for (const auto& [extra, message] : cases) {

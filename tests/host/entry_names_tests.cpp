@@ -51,10 +51,28 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"trailing space", {"dir ", "x"}, nullptr, "dot or a space"},
         NameCase{"device", {"data", "nul.txt"}, nullptr, "device"},
         NameCase{"device in upper case", {"COM3"}, nullptr, "device"},
+        NameCase{"not devices: other digits, longer stems", {"COM0", "LPT\xE2\x81\xB4", "CONIN", "nul_x .log", "AUXX .c"},
+                 u"COM0\\LPT\u2074\\CONIN\\nul_x .log\\AUXX .c", nullptr},
         NameCase{"invalid UTF-8", {"bad\xFF"}, nullptr, "UTF-8"},
         NameCase{"overlong UTF-8", {"\xC0\xAF"}, nullptr, "UTF-8"},
         NameCase{"encoded surrogate", {"\xED\xA0\x80"}, nullptr, "UTF-8"},
         NameCase{"truncated sequence", {"\xE6\x97"}, nullptr, "UTF-8"}),
+    [](const ::testing::TestParamInfo<NameCase>& param) { return testing::case_name(param.param.label); });
+
+// Names that Windows reads as devices: the part before the first dot, less trailing spaces,
+// compared without regard to case, in any component.
+INSTANTIATE_TEST_SUITE_P(
+    DeviceNames, EntryNameTest,
+    ::testing::Values(NameCase{"space before the extension", {"CON .txt"}, nullptr, "device"},
+                      NameCase{"lower case with spaces", {"nul   .log"}, nullptr, "device"},
+                      NameCase{"dots before the extension", {"aux..x"}, nullptr, "device"},
+                      NameCase{"superscript one", {"COM\xC2\xB9"}, nullptr, "device"},
+                      NameCase{"superscript two with an extension", {"lpt\xC2\xB2.txt"}, nullptr, "device"},
+                      NameCase{"superscript three", {"Com\xC2\xB3"}, nullptr, "device"},
+                      NameCase{"console input", {"CONIN$"}, nullptr, "device"},
+                      NameCase{"console output with an extension", {"conout$.log"}, nullptr, "device"},
+                      NameCase{"printer in a directory", {"data", "Prn .x", "f.txt"}, nullptr, "device"},
+                      NameCase{"port nine", {"lPt9.bin"}, nullptr, "device"}),
     [](const ::testing::TestParamInfo<NameCase>& param) { return testing::case_name(param.param.label); });
 
 TEST(EntryNameLength, FitsTheLaunchersBufferExactly) {

@@ -1,6 +1,7 @@
 // Reading payload blocks back: list reports each kind of damage by the part it is in.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <zstd.h>
 
 #include "payload_block_reader.h"
@@ -34,10 +35,14 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// A block around an arbitrary entry stream, laid out as the packer lays it out.
-Bytes block_of(const Bytes& stream) {
+// A block around an arbitrary entry stream, laid out as the packer lays it out, with or
+// without the frame's content checksum.
+Bytes block_of(const Bytes& stream, bool checksum = false) {
     Bytes frame(ZSTD_compressBound(stream.size()));
-    frame.resize(ZSTD_compress(frame.data(), frame.size(), stream.data(), stream.size(), 3));
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, checksum ? 1 : 0);
+    frame.resize(ZSTD_compress2(context, frame.data(), frame.size(), stream.data(), stream.size()));
+    ZSTD_freeCCtx(context);
     Bytes block(3 + frame.size());
     block[0] = 'K';
     block[1] = 'A';
@@ -50,6 +55,40 @@ Bytes block_of(const Bytes& stream) {
 
 const Bytes kGoodStream = concat({entry(u"app.dll", "MZ"), entry(u"data\\empty", ""),
                                   entry(u"data\\x.bin", std::string(100000, 'x')), end_marker()});
+
+// Data that does not compress, so that its frame holds it as it is, in raw blocks: a changed
+// byte there still decodes, and only the checksum can tell.
+std::string noise(size_t size) {
+    std::string text;
+    for (std::uint32_t x = 1; text.size() < size;) text.push_back(static_cast<char>((x = x * 1103515245 + 12345) >> 24));
+    return text;
+}
+// A name of 1,022 units that does not compress either: a name that runs on past its end
+// breaks the launcher's limit within two more units.
+std::u16string noise_name() {
+    const std::string bytes = noise(2 * 1022);
+    std::u16string name;
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) << 8 | static_cast<unsigned char>(bytes[i + 1]));
+        name.push_back(unit == 0 ? u'n' : unit);
+    }
+    return name;
+}
+// Longer than the decoder's output piece, so that the entry stream is read well before the
+// frame's end, where the checksum is checked.
+const Bytes kRawStream = concat({entry(noise_name(), noise(300000)), end_marker()});
+
+// A checksummed block of kRawStream with one byte changed at this offset of the entry stream,
+// which its one raw block holds as it is.
+Bytes with_raw_stream_byte_changed(size_t stream_offset) {
+    auto block = block_of(kRawStream, true);
+    ZSTD_frameHeader header;
+    ZSTD_getFrameHeader(&header, block.data() + 3, block.size() - 3);
+    const size_t block_header = 3 + header.headerSize;
+    if ((block[block_header] >> 1 & 3) != 0) throw std::logic_error("the stream was compressed after all");
+    block[block_header + 3 + stream_offset] ^= 0x01;
+    return block;
+}
 
 std::string damage_message(const Bytes& block) {
     try {
@@ -121,6 +160,16 @@ const Damage kDamages[] = {
     {"tail offset wrong", [] { auto b = block_of(kGoodStream); b[b.size() - 8] ^= 1; return b; },
      "tail: the tail offset holds"},
     {"tail missing", [] { auto b = block_of(kGoodStream); b.resize(b.size() - 12); return b; }, "tail: 0 bytes"},
+    {"bytes after the tail", [] { auto b = block_of(kGoodStream); b.insert(b.end(), 8, 0); return b; },
+     "tail: 8 bytes follow the tail offset"},
+    {"checksum changed", [] { auto b = block_of(kGoodStream, true); b[b.size() - 13] ^= 0x40; return b; },
+     "frame: the content checksum does not match the decoded data"},
+    {"file data changed under a checksum", [] { return with_raw_stream_byte_changed(4000); },
+     "frame: the content checksum does not match"},
+    // The name runs on past its end and breaks the name limit; the checksum, which fails too,
+    // is what is reported.
+    {"name end changed under a checksum", [] { return with_raw_stream_byte_changed(2044); },
+     "frame: the content checksum does not match"},
 };
 
 class ReadBlockDamage : public ::testing::TestWithParam<Damage> {};
@@ -135,14 +184,23 @@ TEST_P(ReadBlockDamage, IsReportedWithItsPart) {
 INSTANTIATE_TEST_SUITE_P(Damages, ReadBlockDamage, ::testing::ValuesIn(kDamages),
                          [](const ::testing::TestParamInfo<Damage>& param) { return testing::case_name(param.param.label); });
 
+TEST(ReadBlock, ChecksIntactFramesWithAndWithoutAChecksum) {
+    const Bytes raw_block = block_of(kRawStream, true);
+    EXPECT_TRUE(read_payload_block(raw_block.data(), raw_block.size()).has_checksum);
+    EXPECT_EQ(damage_message(raw_block), "(accepted)");
+    const Bytes plain = block_of(kRawStream, false);
+    EXPECT_FALSE(read_payload_block(plain.data(), plain.size()).has_checksum);
+}
+
 TEST(ListCommand, PrintsEntriesAndTotalsAndFailsOnDamage) {
     testing::ScratchDirectory scratch;
-    const Bytes good = block_of(kGoodStream);
+    const Bytes good = block_of(kGoodStream, true);
     testing::write_file(scratch / "good.bin", std::string(good.begin(), good.end()));
     const auto listed = testing::run_tool({"list", (scratch / "good.bin").string()});
     EXPECT_EQ(listed.exit_code, 0) << listed.err;
     EXPECT_NE(listed.out.find("        100000  data\\x.bin\n"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("3 entries, 100002 bytes of files"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find(", content checksum verified, window "), std::string::npos) << listed.out;
 
     Bytes bad = good;
     bad[bad.size() - 8] ^= 1;
@@ -154,6 +212,17 @@ TEST(ListCommand, PrintsEntriesAndTotalsAndFailsOnDamage) {
     const auto missing = testing::run_tool({"list", (scratch / "none.bin").string()});
     EXPECT_EQ(missing.exit_code, 1);
     EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+}
+
+// Only regular files are read: a FIFO would wait for a writer, a device would never end.
+TEST(ListCommand, RefusesWhatIsNotARegularFileAtOnce) {
+    testing::ScratchDirectory scratch;
+    ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0600), 0);
+    for (const fs::path& file : {scratch / "fifo", fs::path("/dev/zero"), scratch.path()}) {
+        const auto run = testing::run_tool({"list", file.string()});
+        EXPECT_EQ(run.exit_code, 1) << file;
+        EXPECT_NE(run.err.find("'" + file.string() + "' is not a regular file"), std::string::npos) << run.err;
+    }
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ std::vector<unsigned char> pack(const std::vector<std::string>& arguments, const
 // A tree with nested directories, an empty file, non-ASCII names and sizes around the
 // launcher's 32,768-byte write piece.
 void make_sample_tree(const fs::path& root) {
-    write_file(root / "app.dll", "MZ pretend DLL");
+    write_file(root / "app.dll", testing::dll_image());
     write_file(root / "data" / "empty.txt", "");
     write_file(root / "data" / "one", "1");
     write_file(root / "data" / "deep" / "er" / "piece.bin", std::string(32768, 'p'));
@@ -65,11 +65,15 @@ std::map<std::u16string, std::string> unpack_in_memory(const std::vector<unsigne
     return files;
 }
 
-TEST(PackedBytes, OneEntryStreamIsTheNineteenBytesOfTheFormat) {
+TEST(PackedBytes, OneEntryStreamIsLaidOutAsTheFormatSays) {
     ScratchDirectory scratch;
-    write_file(scratch / "ab", std::string("\x01\x02\x03", 3));
+    const std::string dll = testing::dll_image();
+    write_file(scratch / "ab", dll);
     const auto block = pack({"--app", (scratch / "ab").string()}, scratch / "payload.bin");
-    const std::vector<unsigned char> expected = {0x61, 0, 0x62, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 0, 0};
+    std::vector<unsigned char> expected = {0x61, 0, 0x62, 0, 0, 0};
+    for (int i = 0; i < 8; ++i) expected.push_back(static_cast<unsigned char>(dll.size() >> (8 * i)));
+    expected.insert(expected.end(), dll.begin(), dll.end());
+    expected.insert(expected.end(), {0, 0});
     EXPECT_EQ(testing::decode_entry_stream(block), expected);
     ASSERT_GE(block.size(), 3u);
     EXPECT_EQ(std::string(block.begin(), block.begin() + 3), "KAY");
@@ -78,7 +82,10 @@ TEST(PackedBytes, OneEntryStreamIsTheNineteenBytesOfTheFormat) {
 TEST(PackedBytes, RoundTripKeepsEveryFileAndPutsTheDllFirst) {
     ScratchDirectory scratch;
     make_sample_tree(scratch / "tree");
-    write_file(scratch / "main.dll", "the application");
+    testing::DllShape main_shape;
+    main_shape.exports = {"helper", "run_code", "zeta"};
+    const std::string main_dll = testing::dll_image(main_shape);
+    write_file(scratch / "main.dll", main_dll);
     const auto block = pack({"--app", (scratch / "main.dll").string(), "--dir", (scratch / "tree").string()},
                             scratch / "payload.bin");
     std::vector<std::u16string> order;
@@ -88,7 +95,7 @@ TEST(PackedBytes, RoundTripKeepsEveryFileAndPutsTheDllFirst) {
         u"main.dll", u"Zeta.txt", u"app.dll", u"caf\u00E9\\\u65E5\u672C.txt", u"data\\deep\\er\\piece+1.bin",
         u"data\\deep\\er\\piece.bin", u"data\\empty.txt", u"data\\one"};
     EXPECT_EQ(order, expected_order);
-    EXPECT_EQ(files.at(u"main.dll"), "the application");
+    EXPECT_EQ(files.at(u"main.dll"), main_dll);
     EXPECT_EQ(files.at(u"data\\empty.txt"), "");
     EXPECT_EQ(files.at(u"data\\one"), "1");
     EXPECT_EQ(files.at(u"data\\deep\\er\\piece.bin"), std::string(32768, 'p'));
@@ -143,7 +150,7 @@ TEST(PackedBytes, TailHoldsFourZerosAndItsOwnOffset) {
     EXPECT_EQ(get_le64(block.data() + 7 + frame), 7 + frame);
 }
 
-TEST(FrameShape, RecordsTheContentSizeAndAWindowThatJustHoldsTheStream) {
+TEST(FrameShape, RecordsTheContentSizeAChecksumAndAWindowThatJustHoldsTheStream) {
     ScratchDirectory scratch;
     make_sample_tree(scratch / "tree");
     const auto block = pack({"--app", (scratch / "tree" / "app.dll").string(), "--dir", (scratch / "tree").string()},
@@ -152,7 +159,7 @@ TEST(FrameShape, RecordsTheContentSizeAndAWindowThatJustHoldsTheStream) {
     ASSERT_EQ(ZSTD_getFrameHeader(&header, block.data() + 3, block.size() - 3), 0u);
     const auto stream = testing::decode_entry_stream(block);
     EXPECT_EQ(header.frameContentSize, stream.size());
-    EXPECT_EQ(header.checksumFlag, 1u) << "every frame carries its content checksum";
+    EXPECT_EQ(header.checksumFlag, 1u);
     EXPECT_EQ(header.dictID, 0u);
     EXPECT_LE(header.windowSize, std::uint64_t{1} << window_log_for(stream.size()));
 }
@@ -164,7 +171,7 @@ TEST(FrameShape, CanBeToldToWriteTheLargeWindowWithoutContentSize) {
                              "--window-log", "27", "--no-content-size"},
                             scratch / "payload.bin");
     ASSERT_GT(block.size(), 8u);
-    EXPECT_EQ(block[7], 0x04) << "frame header descriptor: the content checksum only";
+    EXPECT_EQ(block[7], 0x04) << "frame header descriptor: a content checksum and nothing else";
     EXPECT_EQ(block[8], 0x88) << "window descriptor: 2^27";
     EXPECT_EQ(unpack_in_memory(block).size(), 7u);
 }
@@ -184,6 +191,21 @@ struct BadInput {
 
 std::vector<std::string> tree_args(const fs::path& root) {
     return {"--app", (root / "tree" / "app.dll").string(), "--dir", (root / "tree").string()};
+}
+
+// An --app written with this shape.
+std::function<std::vector<std::string>(const fs::path&)> app_shaped(void (*change)(testing::DllShape&)) {
+    return [change](const fs::path& root) {
+        testing::DllShape shape;
+        change(shape);
+        write_file(root / "shaped.dll", testing::dll_image(shape));
+        return std::vector<std::string>{"--app", (root / "shaped.dll").string()};
+    };
+}
+
+std::vector<std::string> with_output(std::vector<std::string> arguments, const fs::path& output) {
+    arguments.insert(arguments.end(), {"-o", output.string()});
+    return arguments;
 }
 
 const BadInput kBadInputs[] = {
@@ -251,11 +273,65 @@ const BadInput kBadInputs[] = {
      "needs a directory of that name"},
     {"a DLL outside the directory named like a file in it",
      [](const fs::path& root) {
-         write_file(root / "app.dll", "outside");
+         write_file(root / "app.dll", testing::dll_image());
          return std::vector<std::string>{"--app", (root / "app.dll").string(), "--dir", (root / "tree").string()};
      },
      "would both be packed as 'app.dll'"},
+    {"a device name with a space before the extension",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "data" / "nul .log", "x");
+         return tree_args(root);
+     },
+     "reserved Windows device name"},
+    {"output is the DLL",
+     [](const fs::path& root) {
+         return with_output({"--app", (root / "tree" / "app.dll").string()}, root / "tree" / "app.dll");
+     },
+     "is the file given with --app"},
+    {"output is a link to the DLL",
+     [](const fs::path& root) {
+         fs::create_symlink(root / "tree" / "app.dll", root / "link.dll");
+         return with_output({"--app", (root / "tree" / "app.dll").string()}, root / "link.dll");
+     },
+     "is the file given with --app"},
+    {"output inside the directory", [](const fs::path& root) { return with_output(tree_args(root), root / "tree" / "data" / "p.bin"); },
+     "lies inside the directory given with --dir"},
+    // A FIFO in the scratch folder rather than a device such as /dev/null: if the check failed,
+    // the output would be renamed over it, which no test may do to a real device.
+    {"output is a FIFO",
+     [](const fs::path& root) {
+         mkfifo((root / "pipe").c_str(), 0600);
+         return with_output(tree_args(root), root / "pipe");
+     },
+     "exists and is not a regular file"},
+    {"DLL is a device", [](const fs::path&) { return std::vector<std::string>{"--app", "/dev/zero"}; },
+     "'/dev/zero' is not a regular file"},
+    {"DLL is text",
+     [](const fs::path& root) {
+         write_file(root / "notes.txt", std::string(200, 't'));
+         return std::vector<std::string>{"--app", (root / "notes.txt").string()};
+     },
+     "is not a Windows DLL"},
+    {"32-bit DLL", app_shaped([](testing::DllShape& shape) { shape.machine = 0x14C; }), "is a 32-bit DLL"},
+    {"ARM64 DLL", app_shaped([](testing::DllShape& shape) { shape.machine = 0xAA64; }), "machine 0xAA64, not x86-64"},
+    {"PE32 image", app_shaped([](testing::DllShape& shape) { shape.magic = 0x10B; }), "32-bit (PE32) image"},
+    {"program", app_shaped([](testing::DllShape& shape) { shape.characteristics = 0x0022; }), "is a program, not a DLL"},
+    {"DLL without run_code",
+     app_shaped([](testing::DllShape& shape) { shape.exports = {"run_cod", "run_code_", "RUN_CODE"}; }),
+     "does not export run_code"},
+    {"DLL that exports nothing", app_shaped([](testing::DllShape& shape) { shape.exports = {}; }), "exports nothing"},
 };
+
+// Every path below root with its size and time, to see that a refused run changed nothing.
+std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> snapshot(const fs::path& root) {
+    std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> items;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::error_code ignored;
+        items[item.path()] = {item.is_regular_file(ignored) ? item.file_size(ignored) : 0,
+                              item.last_write_time(ignored)};
+    }
+    return items;
+}
 
 class PackRejects : public ::testing::TestWithParam<BadInput> {};
 
@@ -265,25 +341,58 @@ TEST_P(PackRejects, WithOneMessageAndNoOutput) {
     write_file(scratch / "tree" / "data" / "ok.txt", "ok");
     auto arguments = GetParam().prepare(scratch.path());
     fs::create_directory(scratch / "out");
+    // A case's own -o comes later and wins.
     arguments.insert(arguments.begin(), {"pack", "-o", (scratch / "out" / "payload.bin").string()});
+    const auto before = snapshot(scratch.path());
     const auto run = run_tool(arguments);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_TRUE(fs::is_empty(scratch / "out")) << "output or temporary file left behind";
+    EXPECT_EQ(snapshot(scratch.path()), before) << "output or temporary file left behind, or an input changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(BadInputs, PackRejects, ::testing::ValuesIn(kBadInputs),
                          [](const ::testing::TestParamInfo<BadInput>& param) { return testing::case_name(param.param.label); });
 
+// Root reads whatever the permissions say, so as root the tool is run as nobody (setpriv drops
+// the user, groups and capabilities) over a scratch tree that nobody may enter.
+TEST(PackInputs, UnreadableFilesAndFoldersAreNamed) {
+    std::vector<std::string> as_user;
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv to drop it";
+        as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    ScratchDirectory scratch;
+    fs::permissions(scratch.path(), fs::perms::all);
+    make_sample_tree(scratch / "tree");
+    for (const auto& item : fs::recursive_directory_iterator(scratch.path())) {
+        fs::permissions(item.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    }
+    const std::pair<fs::path, const char*> cases[] = {
+        {scratch / "tree" / "data" / "deep", "cannot read the directory '"},
+        {scratch / "tree" / "data" / "one", "cannot read '"},
+        {scratch / "tree" / "app.dll", "cannot read '"},
+    };
+    for (const auto& [unreadable, message] : cases) {
+        fs::permissions(unreadable, fs::perms::none);
+        auto arguments = with_output(tree_args(scratch.path()), scratch / "payload.bin");
+        arguments.insert(arguments.begin(), "pack");
+        const auto run = testing::run_tool_under(as_user, arguments);
+        fs::permissions(unreadable, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+        EXPECT_EQ(run.exit_code, 1) << unreadable;
+        EXPECT_NE(run.err.find(message + unreadable.string() + "': Permission denied"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(scratch / "payload.bin"));
+    }
+}
+
 TEST(PackOutput, UnwritablePathsFailCleanly) {
     ScratchDirectory scratch;
-    write_file(scratch / "app.dll", "x");
+    write_file(scratch / "app.dll", testing::dll_image());
     fs::create_directory(scratch / "taken");
     write_file(scratch / "taken" / "keep", "keep");
     const std::pair<fs::path, const char*> cases[] = {
         {scratch / "missing" / "payload.bin", "cannot write"},
-        {scratch / "taken", "cannot write"},
+        {scratch / "taken", "exists and is not a regular file"},
     };
     for (const auto& [output, message] : cases) {
         const auto run = run_tool({"pack", "--app", (scratch / "app.dll").string(), "-o", output.string()});
@@ -307,6 +416,7 @@ TEST(CommandLineUse, HelpVersionAndUsageErrors) {
         {{"--help"}, 0, "Usage: kelvor-onefile COMMAND", true},
         {{"pack", "--help"}, 0, "Usage: kelvor-onefile pack", true},
         {{"list", "-h"}, 0, "Usage: kelvor-onefile list", true},
+        {{"build", "--help"}, 0, "32521 UTF-16 units together", true},
         {{"--version"}, 0, "kelvor-onefile ", true},
         {{}, 2, "Usage:", false},
         {{"unpack"}, 2, "unknown command 'unpack'", false},

@@ -1,6 +1,7 @@
 #include "tool_support.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -62,7 +63,7 @@ std::string drain(int descriptor) {
 
 }  // namespace
 
-ToolRun run_tool(const std::vector<std::string>& arguments) {
+ToolRun run_tool_under(const std::vector<std::string>& command, const std::vector<std::string>& arguments) {
     ScratchDirectory streams;
     const std::string out_path = (streams / "out").string();
     const std::string err_path = (streams / "err").string();
@@ -72,24 +73,95 @@ ToolRun run_tool(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-    std::vector<std::string> all{KELVOR_ONEFILE_TOOL_PATH};
+    std::vector<std::string> all = command;
+    all.push_back(KELVOR_ONEFILE_TOOL_PATH);
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& argument : all) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
         throw std::runtime_error("cannot start the tool");
     }
     posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    waitpid(child, &status, 0);
     ToolRun run;
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int status = 0;
+    // A run that hangs (on a FIFO, say) fails the test rather than holding it up.
+    for (int waited_ms = 0; waitpid(child, &status, WNOHANG) == 0; waited_ms += 10) {
+        if (waited_ms >= 60000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            status = -1;
+            break;
+        }
+        usleep(10000);
+    }
+    run.exit_code = status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = drain(open(out_path.c_str(), O_RDONLY));
     run.err = drain(open(err_path.c_str(), O_RDONLY));
     return run;
+}
+
+ToolRun run_tool(const std::vector<std::string>& arguments) { return run_tool_under({}, arguments); }
+
+namespace {
+
+void put(std::string& image, size_t at, std::uint64_t value, int count) {
+    for (int i = 0; i < count; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+}  // namespace
+
+std::string dll_image(const DllShape& shape) {
+    constexpr size_t pe = 0x40, optional = pe + 24, optional_size = 240, section_table = optional + optional_size;
+    constexpr size_t raw = 0x200, rva = 0x1000;
+    const size_t n = shape.exports.size();
+    // The export section: directory, address table, name table, ordinal table, names.
+    const size_t functions = 40, names = functions + 4 * n, ordinals = names + 4 * n;
+    std::string section(ordinals + 2 * n, '\0');
+    put(section, 20, n, 4);
+    put(section, 24, n, 4);
+    put(section, 28, rva + functions, 4);
+    put(section, 32, rva + names, 4);
+    put(section, 36, rva + ordinals, 4);
+    for (size_t i = 0; i < n; ++i) {
+        put(section, functions + 4 * i, 0x2000 + 16 * i, 4);
+        put(section, names + 4 * i, rva + section.size(), 4);
+        put(section, ordinals + 2 * i, i, 2);
+        section += shape.exports[i] + '\0';
+    }
+    const size_t raw_size = (section.size() + 0x1FF) & ~size_t{0x1FF};
+    section.resize(raw_size, '\0');
+
+    std::string image(raw, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    put(image, 0x3C, pe, 4);
+    image.replace(pe, 4, std::string("PE\0\0", 4));
+    put(image, pe + 4, shape.machine, 2);
+    put(image, pe + 6, 1, 2);  // one section
+    put(image, pe + 20, optional_size, 2);
+    put(image, pe + 22, shape.characteristics, 2);
+    put(image, optional, shape.magic, 2);
+    put(image, optional + 24, 0x180000000, 8);  // image base
+    put(image, optional + 32, 0x1000, 4);       // section alignment
+    put(image, optional + 36, 0x200, 4);        // file alignment
+    put(image, optional + 56, rva + 0x2000, 4);  // image size
+    put(image, optional + 60, raw, 4);          // header size
+    put(image, optional + 68, 2, 2);            // subsystem: GUI
+    put(image, optional + 108, 16, 4);          // data directories
+    if (n > 0) {
+        put(image, optional + 112, rva, 4);
+        put(image, optional + 116, section.size(), 4);
+    }
+    image.replace(section_table, 6, ".edata");
+    put(image, section_table + 8, section.size(), 4);
+    put(image, section_table + 12, rva, 4);
+    put(image, section_table + 16, raw_size, 4);
+    put(image, section_table + 20, raw, 4);
+    put(image, section_table + 36, 0x40000040, 4);  // initialised data, readable
+    return image + section;
 }
 
 std::string case_name(const char* label) {

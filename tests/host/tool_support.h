@@ -2,6 +2,7 @@
 // and a way to run the real kelvor-onefile binary and see what a user sees.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,8 +30,22 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs kelvor-onefile with these arguments, stdin closed, and captures both streams.
+// Runs kelvor-onefile with these arguments, stdin closed, and captures both streams. A run
+// that takes longer than a minute is killed and reported as exit code -1.
 ToolRun run_tool(const std::vector<std::string>& arguments);
+
+// The same, with the command put in front of the tool (such as setpriv, to drop privileges).
+ToolRun run_tool_under(const std::vector<std::string>& command, const std::vector<std::string>& arguments);
+
+// A small 64-bit Windows DLL image: the headers and one section with an export table that
+// names the exports. Its fields can be changed to make images the launcher cannot load.
+struct DllShape {
+    std::uint16_t machine = 0x8664;          // x86-64
+    std::uint16_t magic = 0x20B;             // PE32+
+    std::uint16_t characteristics = 0x2022;  // executable, large-address aware, DLL
+    std::vector<std::string> exports = {"run_code"};
+};
+std::string dll_image(const DllShape& shape = {});
 
 // A GoogleTest parameter name made from a case's label.
 std::string case_name(const char* label);

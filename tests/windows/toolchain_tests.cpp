@@ -61,7 +61,7 @@ TEST(TargetZstd, DecodesThePackersPayloadIntoTheSampleTree) {
     ASSERT_EQ(block.substr(0, 3), "KAY");
     std::wstring first_name;
     const auto files = split_entries(decode_whole_frame(block), first_name);
-    EXPECT_EQ(first_name, L"piece.bin");
+    EXPECT_EQ(first_name, L"app.dll");
     EXPECT_EQ(files, read_tree(test_data_path(L"sample-tree")));
 }
 

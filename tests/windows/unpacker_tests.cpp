@@ -236,6 +236,23 @@ TEST_F(UnpackFailure, ANameOf1024UnitsIsAMalformedBlock) {
     EXPECT_EQ(run.err, "");
 }
 
+// Names the packer never writes are damage: nothing is written for them, above all nothing
+// outside the target directory.
+TEST_F(UnpackFailure, NamesThatCouldLeaveTheTargetOrReachADeviceAreDamage) {
+    const wchar_t* const names[] = {
+        L"..\\escaped.txt", L"a\\..\\..\\escaped.txt", L".\\x", L"\\rooted.txt", L"a\\", L"a\\\\b",
+        L"C:\\drive.txt", L"S:", L"a/b", L"x:stream", L"CON", L"nul .log", L"COM\u00b9.txt", L"conout$",
+        L"trailing.", L"trailing ", L"tab\there", L"star*", L"q?"};
+    for (const wchar_t* name : names) {
+        const auto run = unpack_in_child(block_of({{L"first.txt", "1"}, {name, "x"}}), target_);
+        EXPECT_EQ(run.exit_code, 2u) << narrow(name);
+        EXPECT_EQ(run.out, "unpacked " + narrow(target_) + "\\first.txt\r\nError, couldn't decode attached data.\r\n")
+            << narrow(name);
+        EXPECT_FALSE(path_exists(scratch_ / L"escaped.txt")) << narrow(name);
+        remove_tree(target_);
+    }
+}
+
 TEST_F(UnpackFailure, AJoinedPathBeyondTheLimitEndsWithoutAMessage) {
     const std::wstring deep_target = L"C:\\" + std::wstring(3500, L'd');
     const auto run = unpack_in_child(block_of({{std::wstring(600, L'n'), "x"}}), deep_target);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "interruption.h"
 #include "tool_error.h"
 
 namespace kelvor {
@@ -29,14 +30,19 @@ mode_t default_file_mode(AtomicOutputFile::Mode mode) {
 
 AtomicOutputFile::AtomicOutputFile(const std::filesystem::path& target, Mode mode) : target_(target), mode_(mode) {
     std::string pattern = target.string() + ".tmp-XXXXXX";
+    TemporariesLock held;
     descriptor_ = mkstemp(pattern.data());
     if (descriptor_ < 0) fail(target, "write", errno);
     temporary_ = pattern;
+    held.record(temporary_);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
     if (descriptor_ >= 0) close(descriptor_);
-    if (!temporary_.empty()) unlink(temporary_.c_str());
+    if (temporary_.empty()) return;
+    TemporariesLock held;
+    unlink(temporary_.c_str());
+    held.forget(temporary_);
 }
 
 void AtomicOutputFile::write(const void* data, std::size_t count) {
@@ -55,7 +61,9 @@ void AtomicOutputFile::commit() {
     const int descriptor = descriptor_;
     descriptor_ = -1;
     if (close(descriptor) != 0) fail(target_, "write", errno);
+    TemporariesLock held;
     if (rename(temporary_.c_str(), target_.c_str()) != 0) fail(target_, "write", errno);
+    held.forget(temporary_);
     temporary_.clear();
 }
 

@@ -1,7 +1,7 @@
 // An output file that appears only when it is complete: the bytes go to a temporary file
 // beside the target, which commit() renames over it. A file that is never committed is
-// removed, so a failed run leaves nothing behind. The finished file has the usual mode for its
-// kind (0644 or 0755 under the common umask 022).
+// removed, so a failed or interrupted run leaves nothing behind. The finished file has the usual
+// mode for its kind (0644 or 0755 under the common umask 022).
 #pragma once
 
 #include <cstddef>

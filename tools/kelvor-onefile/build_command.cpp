@@ -22,7 +22,9 @@ const char kBuildHelp[] =
     "\n"
     "Turns an application into one Windows executable: packs the DLL and the files below DIR,\n"
     "writes the version resource, icons and manifest, and links them with the launcher library\n"
-    "using the mingw-w64 cross toolchain.\n"
+    "using the mingw-w64 cross toolchain. Every input is checked first, as 'pack' checks it\n"
+    "(see 'kelvor-onefile pack --help'), with the strings and icons; nothing is written, and\n"
+    "nothing temporary is left, when one fails or when the build is interrupted.\n"
     "\n"
     "  --app APP.dll              the application DLL, which exports run_code\n"
     "  --dir DIR                  the files that ship beside it\n"
@@ -57,7 +59,7 @@ int run_build(const std::vector<std::string>& arguments) {
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("build", arguments, value_options, {"-h", "--help"});
     if (line.wants_help()) {
-        std::printf("%s%s%s", kBuildHelp, kBuildStringOptionsHelp, kBuildToolHelp);
+        std::printf("%s%s%s", kBuildHelp, build_string_options_help().c_str(), kBuildToolHelp);
         return 0;
     }
     line.refuse_positional();
@@ -69,7 +71,10 @@ int run_build(const std::vector<std::string>& arguments) {
     check_build_strings(strings);
     const auto icon = icon_source(line);
     read_icon_set(icon);
-    const auto entries = entries_from(line);
+    std::vector<InputPath> icon_input;
+    std::error_code not_a_file;
+    if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) icon_input.push_back({"--icon", icon});
+    const auto entries = entries_from(line, output, icon_input);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
     const auto library = launcher_directory(line);
 
@@ -82,7 +87,7 @@ int run_build(const std::vector<std::string>& arguments) {
     }
     write_image_sources(work.path(), payload, strings, icon);
     // The linker writes no time stamp, so the image is the same for the same inputs.
-    const auto image = read_whole_file(link_launcher(toolchain, work.path(), library));
+    const auto image = read_whole_file(link_launcher(toolchain, work.path(), library), kLargestImageBytes, "an executable");
 
     AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
     executable.write(image.data(), image.size());

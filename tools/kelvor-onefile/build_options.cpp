@@ -1,17 +1,27 @@
 #include "build_options.h"
 
+#include "path_template_rules.h"
 #include "tool_paths.h"
+#include "version_resource.h"
 
 namespace kelvor {
 
-const char kBuildStringOptionsHelp[] =
+std::string build_string_options_help() {
+    return
     "  --company TEXT             company name ({COMPANY}, CompanyName)\n"
     "  --product TEXT             product name ({PRODUCT}, ProductName)\n"
     "  --version N.N.N.N          file version ({VERSION}, {FILE_VERSION}, FileVersion)\n"
     "  --product-version N.N.N.N  product version ({PRODUCT_VERSION}, ProductVersion)\n"
     "  --description TEXT         FileDescription (default: the product name)\n"
+    "                             The version resource holds company, product, versions,\n"
+    "                             description and the output's file name (twice) in at most\n"
+    "                             " + std::to_string(kVersionStringsLimit) + " UTF-16 units together.\n"
     "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them\n"
-    "  --template TEMPLATE        where to unpack (default {TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM})\n";
+    "  --template TEMPLATE        where to unpack (default {TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM});\n"
+    "                             its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"
+    "                             not hold \" < > | ? *, control characters or a ':' but a drive's,\n"
+    "                             nor be longer than " + std::to_string(kTargetDirectoryCapacity) + " characters\n";
+}
 
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name) {
     BuildStrings strings;

@@ -14,8 +14,8 @@ namespace kelvor {
 inline const std::vector<std::string> kBuildStringOptions = {
     "--company", "--product", "--version", "--product-version", "--description", "--icon", "--template"};
 
-// The help lines of those options.
-extern const char kBuildStringOptionsHelp[];
+// The help lines of those options, with the version resource's limit.
+std::string build_string_options_help();
 
 // The strings from the command line, for an executable of this file name.
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name);

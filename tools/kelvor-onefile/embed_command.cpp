@@ -3,6 +3,7 @@
 #include "build_options.h"
 #include "command_line.h"
 #include "commands.h"
+#include "file_contents.h"
 #include "image_sources.h"
 
 namespace kelvor {
@@ -27,12 +28,14 @@ int run_embed(const std::vector<std::string>& arguments) {
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("embed", arguments, value_options, {"-h", "--help"});
     if (line.wants_help()) {
-        std::printf("%s%s  -h, --help                 show this help\n", kEmbedHelp, kBuildStringOptionsHelp);
+        std::printf("%s%s  -h, --help                 show this help\n", kEmbedHelp, build_string_options_help().c_str());
         return 0;
     }
     line.refuse_positional();
     const std::string directory = line.required("--output-dir");
-    write_image_sources(directory, line.required("--payload"), build_strings_from(line, line.required("--name")),
+    const std::string payload = line.required("--payload");
+    InputFile{payload};  // a regular file that can be read: the assembler takes it in whole
+    write_image_sources(directory, payload, build_strings_from(line, line.required("--name")),
                         icon_source(line));
     return 0;
 }

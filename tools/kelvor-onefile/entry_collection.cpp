@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "entry_names.h"
+#include "file_contents.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -20,12 +21,8 @@ std::vector<std::string> components_of(const fs::path& relative) {
     return components;
 }
 
-std::uint64_t checked_size(const fs::path& file) {
-    std::error_code error;
-    const auto size = fs::file_size(file, error);
-    if (error) throw ToolError("'" + file.string() + "': " + error.message());
-    return size;
-}
+// Opened once here, so that a file that cannot be read is found before anything is written.
+std::uint64_t checked_size(const fs::path& file) { return InputFile(file).size(); }
 
 // Symbolic links to regular files are packed as the files they name; anything else that is
 // not a directory or a regular file has no place in a payload.
@@ -33,6 +30,7 @@ bool is_packable_file(const fs::directory_entry& item) {
     std::error_code error;
     const auto status = item.status(error);
     const std::string shown = "'" + item.path().string() + "'";
+    if (!fs::status_known(status)) throw ToolError("cannot read " + shown + ": " + error.message());
     if (item.is_symlink(error)) {
         if (!fs::exists(status)) throw ToolError(shown + " is a broken symbolic link");
         if (fs::is_directory(status)) {
@@ -49,6 +47,27 @@ std::optional<fs::path> path_inside(const fs::path& app, const fs::path& dir) {
     const fs::path relative = fs::canonical(app).lexically_relative(fs::canonical(dir));
     if (relative.empty() || *relative.begin() == "..") return std::nullopt;
     return relative;
+}
+
+// Every file below dir that is packed, in no particular order. A directory that cannot be read
+// is named in the message.
+std::vector<fs::path> files_below(const fs::path& dir) {
+    std::vector<fs::path> files;
+    std::vector<fs::path> pending{dir};
+    while (!pending.empty()) {
+        const fs::path directory = pending.back();
+        pending.pop_back();
+        std::error_code error;
+        for (fs::directory_iterator item(directory, error), end; !error && item != end; item.increment(error)) {
+            if (is_packable_file(*item)) {
+                files.push_back(item->path());
+            } else {
+                pending.push_back(item->path());
+            }
+        }
+        if (error) throw ToolError("cannot read the directory '" + directory.string() + "': " + error.message());
+    }
+    return files;
 }
 
 std::u16string directory_part(const std::u16string& name, size_t end) { return name.substr(0, end); }
@@ -102,16 +121,10 @@ std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::
     entries.push_back({app, make_entry_name(components_of(app_name), app.string()), checked_size(app)});
 
     if (dir) {
-        try {
-            for (const auto& item : fs::recursive_directory_iterator(*dir)) {
-                if (!is_packable_file(item)) continue;
-                const fs::path relative = item.path().lexically_relative(*dir);
-                if (app_in_dir && relative == *app_in_dir) continue;
-                entries.push_back({item.path(), make_entry_name(components_of(relative), item.path().string()),
-                                   checked_size(item.path())});
-            }
-        } catch (const fs::filesystem_error& failure) {
-            throw ToolError("'" + failure.path1().string() + "': " + failure.code().message());
+        for (const auto& file : files_below(*dir)) {
+            const fs::path relative = file.lexically_relative(*dir);
+            if (app_in_dir && relative == *app_in_dir) continue;
+            entries.push_back({file, make_entry_name(components_of(relative), file.string()), checked_size(file)});
         }
     }
 

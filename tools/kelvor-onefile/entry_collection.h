@@ -17,7 +17,8 @@ struct Entry {
     std::uint64_t size = 0;        // the file size when it was collected
 };
 
-// Throws ToolError for a missing DLL or directory, a file that is not a regular file, a name
+// Throws ToolError for a missing DLL or directory, a file that is not a regular file or
+// cannot be read, a directory that cannot be read (each named in the message), a name
 // that the payload cannot carry (see make_entry_name) and names that Windows would take for
 // the same file. A DLL inside the directory is the first entry under its relative path and is
 // not packed twice.

@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <locale.h>
 
+#include "payload/entry_name_rules.h"
 #include "payload/payload_format.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -12,53 +13,30 @@ namespace kelvor {
 
 namespace {
 
-bool is_forbidden_unit(char16_t c) {
-    if (c < 0x20) return true;
-    switch (c) {
-        case u'<': case u'>': case u':': case u'"': case u'/': case u'\\': case u'|':
-        case u'?': case u'*':
-            return true;
-        default:
-            return false;
-    }
-}
-
-char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with any extension.
-bool is_device_name(const std::u16string& component) {
-    std::u16string stem;
-    for (const char16_t c : component) {
-        if (c == u'.') break;
-        stem.push_back(ascii_upper(c));
-    }
-    for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL"}) {
-        if (stem == device) return true;
-    }
-    if (stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0)) {
-        return stem[3] >= u'1' && stem[3] <= u'9';
-    }
-    return false;
-}
+char16_t ascii_upper(char16_t c) { return entry_name_rules::ascii_upper(c); }
 
 [[noreturn]] void reject(const std::string& shown_path, const std::string& why) {
     throw ToolError("'" + shown_path + "': " + why);
 }
 
+const char* fault_text(entry_name_rules::Fault fault) {
+    using entry_name_rules::Fault;
+    switch (fault) {
+        case Fault::empty_component: return "a name may not have an empty component";
+        case Fault::dot_component: return "a name may not have a '.' or '..' component";
+        case Fault::forbidden_character: return "the name holds a character that Windows does not allow in file names";
+        case Fault::trailing_dot_or_space: return "a name component may not end in a dot or a space (Windows drops them)";
+        case Fault::device_name: return "the name is a reserved Windows device name";
+        case Fault::none: break;
+    }
+    return "";
+}
+
 std::u16string checked_component(const std::string& component, const std::string& shown_path) {
     const auto wide = utf8_to_utf16(component);
     if (!wide) reject(printable_bytes(shown_path), "the name is not valid UTF-8");
-    if (*wide == u"." || *wide == u"..") reject(shown_path, "a name may not have a '.' or '..' component");
-    if (wide->empty()) reject(shown_path, "a name may not have an empty component");
-    for (const char16_t c : *wide) {
-        if (is_forbidden_unit(c)) {
-            reject(shown_path, "the name holds a character that Windows does not allow in file names");
-        }
-    }
-    if (wide->back() == u'.' || wide->back() == u' ') {
-        reject(shown_path, "a name component may not end in a dot or a space (Windows drops them)");
-    }
-    if (is_device_name(*wide)) reject(shown_path, "the name is a reserved Windows device name");
+    const auto fault = entry_name_rules::check_component(wide->data(), wide->size());
+    if (fault != entry_name_rules::Fault::none) reject(shown_path, fault_text(fault));
     return *wide;
 }
 

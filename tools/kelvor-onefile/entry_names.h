@@ -12,7 +12,8 @@ namespace kelvor {
 // Builds the entry name from a host relative path's components (UTF-8). Throws ToolError
 // naming the file when a component is not valid UTF-8, is "." or "..", holds a character that
 // Windows does not allow in a file name (a backslash among them), ends in a dot or a space
-// (Windows drops those), is a reserved device name, or when the name is too long.
+// (Windows drops those), is a name Windows reads as a device ("CON", "nul .log", "COM¹.txt",
+// "CONOUT$"), or when the name is too long.
 std::u16string make_entry_name(const std::vector<std::string>& components,
                                const std::string& shown_path);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "file_contents.h"
+#include "little_endian.h"
 #include "tool_error.h"
 
 namespace kelvor {
@@ -20,6 +21,8 @@ constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1
 constexpr std::size_t kIcoHeaderBytes = 6;  // ICONDIR
 constexpr std::size_t kIcoEntryBytes = 16;  // ICONDIRENTRY
 constexpr std::uint32_t kBitmapInfoHeaderBytes = 40;
+// Far above any real icon file: seven images of at most 256 pixels square.
+constexpr std::uint64_t kIconFileLimit = 64 << 20;
 
 // An image together with the name the user knows it by: a file of the directory, or an image
 // inside the .ico.
@@ -54,14 +57,8 @@ std::uint32_t big_endian_32(const Bytes& bytes, std::size_t at) {
            bytes[at + 3];
 }
 
-std::uint32_t little_endian(const Bytes& bytes, std::size_t at, int count) {
-    std::uint32_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
-    return value;
-}
-
-void put_little_endian(Bytes& out, std::uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+std::uint32_t little_endian(const Bytes& bytes, std::size_t at, std::size_t count) {
+    return static_cast<std::uint32_t>(read_le(&bytes[at], count));
 }
 
 bool has_png_signature(const Bytes& bytes) {
@@ -116,7 +113,7 @@ std::vector<NamedImage> directory_images(const fs::path& directory) {
     std::sort(files.begin(), files.end());
     std::vector<NamedImage> images;
     for (const auto& file : files) {
-        Bytes png = read_whole_file(file);
+        Bytes png = read_whole_file(file, kIconFileLimit, "an icon file");
         const int size = png_icon_size(png, quoted(file));
         images.push_back({quoted(file), {size, std::move(png)}});
     }
@@ -153,7 +150,7 @@ NamedImage ico_image(const Bytes& ico, std::size_t index, const std::string& sho
 }
 
 std::vector<NamedImage> ico_images(const fs::path& path) {
-    const Bytes ico = read_whole_file(path);
+    const Bytes ico = read_whole_file(path, kIconFileLimit, "an icon file");
     const std::string shown = quoted(path);
     if (has_png_signature(ico)) {
         throw ToolError(shown + " is a PNG image, not an .ico file; give a directory of seven PNG files or an "
@@ -210,9 +207,9 @@ std::vector<IconImage> read_icon_set(const fs::path& directory_or_ico) {
 
 std::vector<unsigned char> ico_file(const std::vector<IconImage>& images) {
     Bytes ico;
-    put_little_endian(ico, 0, 2);  // reserved
-    put_little_endian(ico, 1, 2);  // an icon, not a cursor
-    put_little_endian(ico, images.size(), 2);
+    append_le(ico, 0, 2);  // reserved
+    append_le(ico, 1, 2);  // an icon, not a cursor
+    append_le(ico, images.size(), 2);
     std::uint64_t offset = kIcoHeaderBytes + kIcoEntryBytes * images.size();
     for (const auto& image : images) {
         const auto dimension = static_cast<unsigned char>(image.size >= 256 ? 0 : image.size);
@@ -220,10 +217,10 @@ std::vector<unsigned char> ico_file(const std::vector<IconImage>& images) {
         ico.push_back(dimension);
         ico.push_back(0);  // no palette
         ico.push_back(0);  // reserved
-        put_little_endian(ico, 1, 2);   // colour planes
-        put_little_endian(ico, 32, 2);  // bits per pixel
-        put_little_endian(ico, image.png.size(), 4);
-        put_little_endian(ico, offset, 4);
+        append_le(ico, 1, 2);   // colour planes
+        append_le(ico, 32, 2);  // bits per pixel
+        append_le(ico, image.png.size(), 4);
+        append_le(ico, offset, 4);
         offset += image.png.size();
     }
     if (offset > UINT32_MAX) throw ToolError("the icons are too large for an .ico file (4 GiB at most)");

@@ -26,12 +26,7 @@ void write_text(const std::filesystem::path& path, const std::string& text) {
 }  // namespace
 
 void check_build_strings(const BuildStrings& strings) {
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"the company name", &strings.company}, {"the product name", &strings.product},
-        {"the description", &strings.description}, {"the file name", &strings.file_name}};
-    for (const auto& [label, text] : texts) {
-        if (!utf8_to_utf16(*text)) throw ToolError(std::string(label) + " is not valid UTF-8");
-    }
+    check_version_strings(strings);
     version_numbers("the version", strings.version);
     version_numbers("the product version", strings.product_version);
     check_path_template(strings.path_template, {{"COMPANY", strings.company},

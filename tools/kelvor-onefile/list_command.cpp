@@ -14,9 +14,11 @@ namespace {
 const char kListHelp[] =
     "Usage: kelvor-onefile list FILE\n"
     "\n"
-    "Checks a payload block, or the block inside a launcher executable, from end to end and\n"
+    "Checks a payload block, or the block inside a launcher executable, from end to end (the\n"
+    "header, the whole frame with its content checksum, the entry stream and the tail) and\n"
     "lists its entries: each entry's size and name, then the number of entries, the decoded\n"
-    "and compressed sizes and the window.\n"
+    "and compressed sizes, the checksum and the window. A damaged block is an error naming the\n"
+    "part that is wrong. FILE must be a regular file.\n"
     "\n"
     "  -h, --help   show this help\n";
 
@@ -30,7 +32,7 @@ int run_list(const std::vector<std::string>& arguments) {
     }
     if (line.positional().size() != 1) throw UsageError("list: give exactly one FILE");
     const std::string& path = line.positional()[0];
-    const auto bytes = read_whole_file(path);
+    const auto bytes = read_whole_file(path, kLargestImageBytes, "a launcher executable");
 
     BlockContents contents;
     try {
@@ -44,12 +46,13 @@ int run_list(const std::vector<std::string>& arguments) {
         std::printf("%14llu  %s\n", static_cast<unsigned long long>(entry.size), utf16_to_utf8(entry.name).c_str());
     }
     std::printf("%llu entries, %llu bytes of files, %llu bytes decoded, %llu bytes compressed "
-                "(frame %llu), window %llu bytes\n",
+                "(frame %llu), %s, window %llu bytes\n",
                 static_cast<unsigned long long>(contents.entries.size()),
                 static_cast<unsigned long long>(contents.file_bytes),
                 static_cast<unsigned long long>(contents.stream_bytes),
                 static_cast<unsigned long long>(contents.block_bytes),
                 static_cast<unsigned long long>(contents.frame_bytes),
+                contents.has_checksum ? "content checksum verified" : "no content checksum",
                 static_cast<unsigned long long>(contents.window_size));
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "interruption.h"
 #include "tool_error.h"
 
 namespace {
@@ -35,6 +36,7 @@ int dispatch(const std::string& command, const std::vector<std::string>& argumen
 }  // namespace
 
 int main(int argc, char** argv) {
+    kelvor::start_interruption_handling();
     if (argc < 2) {
         std::fputs(kHelp, stderr);
         return 2;

@@ -15,9 +15,15 @@ const char kPackHelp[] =
     "Usage: kelvor-onefile pack --app APP.dll [--dir DIR] -o PAYLOAD [options]\n"
     "\n"
     "Writes the payload block that a launcher carries: the application DLL as the first\n"
-    "entry, then every regular file below DIR under its path relative to DIR.\n"
+    "entry, then every regular file below DIR under its path relative to DIR, in one zstd\n"
+    "frame with its content checksum.\n"
     "\n"
-    "  --app APP.dll       the application DLL, which exports run_code\n"
+    "Nothing is written unless every input passes: APP.dll must be a 64-bit Windows DLL that\n"
+    "exports run_code; every file must be a regular file that can be read, under a name that\n"
+    "Windows reads as it is (no device names such as CON, 'NUL .txt' or COM1); the output may\n"
+    "not be an input nor lie inside DIR.\n"
+    "\n"
+    "  --app APP.dll       the application DLL, which exports run_code (64-bit)\n"
     "  --dir DIR           the files that ship beside it (a DLL inside DIR is packed once)\n"
     "  -o, --output FILE   the payload block to write\n"
     "  --level N           zstd compression level (default 19)\n"
@@ -43,7 +49,7 @@ int run_pack(const std::vector<std::string>& arguments) {
     PackOptions options = pack_options_from(line);
     options.window_log = line.number("--window-log", ZSTD_WINDOWLOG_MIN, payload_format::max_window_log);
     options.record_content_size = !line.has("--no-content-size");
-    const auto entries = entries_from(line);
+    const auto entries = entries_from(line, output);
 
     AtomicOutputFile file(output);
     const auto summary =

@@ -2,6 +2,8 @@
 
 #include <zstd.h>
 
+#include "application_dll.h"
+
 namespace kelvor {
 
 PackOptions pack_options_from(const CommandLine& line) {
@@ -11,10 +13,18 @@ PackOptions pack_options_from(const CommandLine& line) {
     return options;
 }
 
-std::vector<Entry> entries_from(const CommandLine& line) {
+std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
+                                std::vector<InputPath> other_inputs) {
+    const std::string app = line.required("--app");
     std::optional<std::filesystem::path> dir;
     if (const auto given = line.value("--dir")) dir = *given;
-    return collect_entries(line.required("--app"), dir);
+    std::vector<InputPath> inputs = {{"--app", app}};
+    if (dir) inputs.push_back({"--dir", *dir});
+    inputs.insert(inputs.end(), other_inputs.begin(), other_inputs.end());
+    check_output_placement(output, inputs);
+    auto entries = collect_entries(app, dir);
+    check_application_dll(app);
+    return entries;
 }
 
 }  // namespace kelvor

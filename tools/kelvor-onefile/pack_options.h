@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "entry_collection.h"
+#include "output_placement.h"
 #include "payload_block_writer.h"
 
 namespace kelvor {
@@ -12,7 +13,10 @@ namespace kelvor {
 // --level and --threads; the rest of PackOptions keeps its defaults.
 PackOptions pack_options_from(const CommandLine& line);
 
-// The entries of --app and --dir (see collect_entries).
-std::vector<Entry> entries_from(const CommandLine& line);
+// The entries of --app and --dir (see collect_entries), once the output has been checked
+// against them and against other_inputs (see check_output_placement) and --app has been
+// checked as the application DLL (see check_application_dll). Throws ToolError.
+std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
+                                std::vector<InputPath> other_inputs = {});
 
 }  // namespace kelvor

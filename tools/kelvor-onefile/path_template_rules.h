@@ -4,10 +4,14 @@
 // template names with everything in it.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
 namespace kelvor {
+
+// The launcher expands the template into a buffer of this many UTF-16 units.
+constexpr size_t kTargetDirectoryCapacity = 4096;
 
 constexpr const char* kDefaultPathTemplate = "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 
@@ -17,11 +21,13 @@ using FixedValues = std::map<std::string, std::string>;
 
 // Throws ToolError naming the problem: an unknown or empty variable name, a "}" outside a
 // name, a name left open at the end (the launcher drops it silently), text that is not valid
-// UTF-8; a part of the path that is "." or ".." (or dots and spaces that Windows reads as
-// such), with the fixed values put in; a last part without {RANDOM}, {TIME_US} or {TIME}, or
-// with a path-valued variable ({TEMP}, {HOME}, {CACHE_DIR}, {PROGRAM}, {PROGRAM_BASE},
-// {PROGRAM_DIR}) in it. So no template names a folder that outlives the run: not a drive
-// root, not {TEMP} or {HOME} alone, not a fixed name.
+// UTF-8; with the fixed values put in, a character that Windows does not allow in paths
+// (" < > | ? *, control characters, and ':' anywhere but after a drive letter at the start),
+// more text than the launcher's target directory holds, the \\?\ form, or a part of the path
+// that is "." or ".." (or dots and spaces that Windows reads as such); a last part without
+// {RANDOM}, {TIME_US} or {TIME}, or with a path-valued variable ({TEMP}, {HOME},
+// {CACHE_DIR}, {PROGRAM}, {PROGRAM_BASE}, {PROGRAM_DIR}) in it. So no template names a folder
+// that outlives the run: not a drive root, not {TEMP} or {HOME} alone, not a fixed name.
 void check_path_template(const std::string& path_template, const FixedValues& fixed);
 
 }  // namespace kelvor

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <zstd.h>
+#include <zstd_errors.h>
 
+#include "little_endian.h"
 #include "payload/payload_format.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -16,12 +19,6 @@ namespace {
 struct ContextDeleter {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
-
-std::uint64_t get_le(const unsigned char* bytes, int count) {
-    std::uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
 
 // Splits the decoded bytes into entries as they arrive, in any piece sizes.
 class EntryStreamParser {
@@ -39,7 +36,11 @@ public:
     }
 
     void finish() const {
-        if (state_ == State::Done) return;
+        if (state_ == State::Done && trailing_ == 0) return;
+        if (state_ == State::Done) {
+            throw ToolError("entry stream: " + std::to_string(trailing_) +
+                            " bytes follow the end marker at decoded byte " + std::to_string(offset_ - trailing_));
+        }
         const std::string where = " at decoded byte " + std::to_string(offset_);
         if (state_ == State::Data) {
             const auto& entry = contents_.entries.back();
@@ -62,8 +63,8 @@ private:
             case State::Data: return take_data(data, count);
             case State::Done: break;
         }
-        throw ToolError("entry stream: " + std::to_string(count) + " bytes follow the end marker at decoded byte " +
-                        std::to_string(offset_));
+        trailing_ += count;
+        return count;
     }
 
     // Names arrive one byte at a time: a code unit may straddle two decoded pieces.
@@ -71,7 +72,7 @@ private:
         pending_[pending_size_++] = byte;
         if (pending_size_ < 2) return 1;
         pending_size_ = 0;
-        const auto unit = static_cast<char16_t>(get_le(pending_, 2));
+        const auto unit = static_cast<char16_t>(read_le(pending_, 2));
         if (unit != 0) {
             name_.push_back(unit);
             if (name_.size() > payload_format::max_name_units) {
@@ -91,7 +92,7 @@ private:
         pending_size_ += used;
         if (pending_size_ == payload_format::size_field_size) {
             pending_size_ = 0;
-            contents_.entries.push_back({std::move(name_), get_le(pending_, 8)});
+            contents_.entries.push_back({std::move(name_), read_le(pending_, 8)});
             contents_.file_bytes += contents_.entries.back().size;
             name_.clear();
             remaining_ = contents_.entries.back().size;
@@ -116,6 +117,7 @@ private:
     size_t pending_size_ = 0;
     std::uint64_t remaining_ = 0;
     std::uint64_t offset_ = 0;
+    std::uint64_t trailing_ = 0;  // decoded bytes after the end marker
 };
 
 void check_header(const unsigned char* block, size_t size) {
@@ -133,48 +135,71 @@ void read_frame_header(const unsigned char* frame, size_t size, BlockContents& c
     if (header.frameType != ZSTD_frame) throw ToolError("frame: a skippable frame where the payload frame belongs");
     if (header.dictID != 0) throw ToolError("frame: the frame needs a dictionary");
     contents.window_size = header.windowSize;
+    contents.has_checksum = header.checksumFlag != 0;
     if (header.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN) contents.content_size = header.frameContentSize;
 }
 
-// Decodes exactly one frame from the start of the compressed part; returns its length F.
+[[noreturn]] void frame_error(size_t result, size_t consumed) {
+    if (ZSTD_getErrorCode(result) == ZSTD_error_checksum_wrong) {
+        throw ToolError("frame: the content checksum does not match the decoded data; the payload is damaged");
+    }
+    throw ToolError(std::string("frame: ") + ZSTD_getErrorName(result) + " near compressed byte " +
+                    std::to_string(payload_format::header_size + consumed));
+}
+
+// Decodes exactly one frame from the start of the compressed part, to its end, where the
+// decoder checks the content checksum; returns its length F. Damage that garbles the entry
+// stream usually shows in the checksum as well, so a fault in the stream is reported only
+// once the frame has proved whole.
 std::uint64_t decode_frame(const unsigned char* frame, size_t size, EntryStreamParser& parser,
                            BlockContents& contents) {
     std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
     if (!context) throw ToolError("out of memory for the decoder");
     ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, payload_format::max_window_log);
+    ZSTD_DCtx_setParameter(context.get(), ZSTD_d_forceIgnoreChecksum, ZSTD_d_validateChecksum);
     std::vector<unsigned char> output(ZSTD_DStreamOutSize());
     ZSTD_inBuffer input{frame, size, 0};
+    std::optional<ToolError> stream_fault;
     for (;;) {
         ZSTD_outBuffer out{output.data(), output.size(), 0};
         const size_t result = ZSTD_decompressStream(context.get(), &out, &input);
-        if (ZSTD_isError(result)) {
-            throw ToolError(std::string("frame: ") + ZSTD_getErrorName(result) + " near compressed byte " +
-                            std::to_string(payload_format::header_size + input.pos));
-        }
+        if (ZSTD_isError(result)) frame_error(result, input.pos);
         contents.stream_bytes += out.pos;
-        parser.feed(output.data(), out.pos);
-        if (result == 0) return input.pos;
+        try {
+            if (!stream_fault) parser.feed(output.data(), out.pos);
+        } catch (const ToolError& fault) {
+            stream_fault = fault;
+        }
+        if (result == 0) {
+            if (stream_fault) throw *stream_fault;
+            return input.pos;
+        }
         if (input.pos == input.size && out.pos < out.size) {
             throw ToolError("frame: the block ends inside the frame after " + std::to_string(input.pos) + " bytes");
         }
     }
 }
 
+// Four zero bytes, then the tail offset holding its own offset, then the end of the block.
 void check_tail(const unsigned char* block, size_t size, std::uint64_t frame_end) {
     const size_t tail = size - frame_end;
-    const size_t minimum = payload_format::zero_tail_size + payload_format::tail_offset_size;
+    const size_t expected = payload_format::zero_tail_size + payload_format::tail_offset_size;
     const std::string where = " after the frame (block offset " + std::to_string(frame_end) + ")";
-    if (tail < minimum) {
-        throw ToolError("tail: " + std::to_string(tail) + " bytes" + where + "; a tail has at least " +
-                        std::to_string(minimum));
+    if (tail < expected) {
+        throw ToolError("tail: " + std::to_string(tail) + " bytes" + where + "; the tail is " + std::to_string(expected) +
+                        " (four zero bytes and the 8-byte tail offset)");
     }
-    const size_t offset_field = size - payload_format::tail_offset_size;
-    for (size_t i = frame_end; i < offset_field; ++i) {
+    for (size_t i = frame_end; i < frame_end + payload_format::zero_tail_size; ++i) {
         if (block[i] != 0) throw ToolError("tail: byte " + std::to_string(i) + " of the zero tail is not zero");
     }
-    const std::uint64_t recorded = get_le(block + offset_field, payload_format::tail_offset_size);
+    const size_t offset_field = frame_end + payload_format::zero_tail_size;
+    const std::uint64_t recorded = read_le(block + offset_field, payload_format::tail_offset_size);
     if (recorded != offset_field) {
         throw ToolError("tail: the tail offset holds " + std::to_string(recorded) + " but stands at " +
+                        std::to_string(offset_field));
+    }
+    if (tail > expected) {
+        throw ToolError("tail: " + std::to_string(tail - expected) + " bytes follow the tail offset at block offset " +
                         std::to_string(offset_field));
     }
 }
@@ -195,7 +220,7 @@ BlockSpan find_payload_block(const unsigned char* data, size_t size) {
         if (ZSTD_isError(frame)) continue;
         const size_t tail_field = offset + payload_format::header_size + frame + payload_format::zero_tail_size;
         if (tail_field + payload_format::tail_offset_size > size) continue;
-        if (get_le(data + tail_field, payload_format::tail_offset_size) != tail_field - offset) continue;
+        if (read_le(data + tail_field, payload_format::tail_offset_size) != tail_field - offset) continue;
         return {offset, tail_field + payload_format::tail_offset_size - offset};
     }
     throw ToolError("header: no payload block in the executable");

@@ -1,5 +1,6 @@
-// Reads a payload block back and checks all of it: the header, the zstd frame, the entry
-// stream up to its end marker and nothing after it, the zero tail and the tail offset.
+// Reads a payload block back and checks all of it: the header, the zstd frame to its end with
+// its content checksum when it has one, the entry stream up to its end marker and nothing
+// after it, the zero tail and the tail offset.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ struct BlockContents {
     std::uint64_t block_bytes = 0;
     std::uint64_t window_size = 0;
     std::optional<std::uint64_t> content_size;  // when the frame header records it
+    bool has_checksum = false;                  // the frame carries a content checksum, and it matched
 };
 
 // Where a payload block lies in a file: the whole file, or, for a launcher executable, the

@@ -1,13 +1,12 @@
 #include "payload_block_writer.h"
 
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <thread>
 #include <zstd.h>
 
+#include "file_contents.h"
+#include "little_endian.h"
 #include "payload/payload_format.h"
 #include "progress_meter.h"
 #include "tool_error.h"
@@ -24,15 +23,11 @@ void check(size_t result, const char* what) {
     if (ZSTD_isError(result)) throw ToolError(std::string(what) + ": " + ZSTD_getErrorName(result));
 }
 
-void put_le(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
 std::vector<unsigned char> entry_header(const Entry& entry) {
     std::vector<unsigned char> header;
-    for (const char16_t unit : entry.name) put_le(header, unit, 2);
-    put_le(header, 0, 2);
-    put_le(header, entry.size, payload_format::size_field_size);
+    for (const char16_t unit : entry.name) append_le(header, unit, 2);
+    append_le(header, 0, 2);
+    append_le(header, entry.size, payload_format::size_field_size);
     return header;
 }
 
@@ -53,6 +48,7 @@ public:
         set_job_shape(window_log);
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_contentSizeFlag, options.record_content_size ? 1 : 0),
               "content size");
+        // The content checksum lets the launcher and "list" tell a damaged frame from a good one.
         check(ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_checksumFlag, 1), "checksum");
         if (options.record_content_size) {
             check(ZSTD_CCtx_setPledgedSrcSize(context_.get(), stream_bytes), "content size");
@@ -98,20 +94,18 @@ private:
 };
 
 void pack_file_data(const Entry& entry, FrameWriter& frame, ProgressMeter& progress) {
-    std::ifstream file(entry.source, std::ios::binary);
-    if (!file) throw ToolError("cannot read '" + entry.source.string() + "': " + std::strerror(errno));
+    InputFile file(entry.source);
     std::vector<char> buffer(1 << 20);
     std::uint64_t packed = 0;
-    while (file) {
-        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto count = static_cast<size_t>(file.gcount());
+    // One read past the recorded size tells a file that grew since it was collected.
+    for (;;) {
+        const size_t count = file.read_some(buffer.data(), buffer.size());
         if (count == 0) break;
         packed += count;
         if (packed > entry.size) break;
         frame.write(buffer.data(), count);
         progress.advance(count);
     }
-    if (file.bad()) throw ToolError("cannot read '" + entry.source.string() + "'");
     if (packed != entry.size) {
         throw ToolError("'" + entry.source.string() + "' changed size while it was being packed");
     }
@@ -156,7 +150,7 @@ PackSummary write_payload_block(const std::vector<Entry>& entries, const PackOpt
 
     summary.frame_bytes = frame.frame_bytes();
     std::vector<unsigned char> tail(payload_format::zero_tail_size, 0);
-    put_le(tail, payload_format::header_size + summary.frame_bytes + payload_format::zero_tail_size,
+    append_le(tail, payload_format::header_size + summary.frame_bytes + payload_format::zero_tail_size,
            payload_format::tail_offset_size);
     sink(tail.data(), tail.size());
     summary.block_bytes = payload_format::header_size + summary.frame_bytes + tail.size();

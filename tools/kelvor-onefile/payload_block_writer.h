@@ -1,5 +1,5 @@
-// Writes a payload block: the header, one zstd frame holding the entry stream, the zero tail
-// and the tail offset.
+// Writes a payload block: the header, one zstd frame holding the entry stream and its content
+// checksum, the zero tail and the tail offset.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // A private working directory under the system's temporary-files directory, removed with
-// everything in it when it goes out of scope, whether the work succeeded or not.
+// everything in it when it goes out of scope, whether the work succeeded or not, and when the
+// run is interrupted.
 #pragma once
 
 #include <filesystem>

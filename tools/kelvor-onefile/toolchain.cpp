@@ -1,5 +1,7 @@
 #include "toolchain.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include "launcher_linking.h"
+#include "interruption.h"
 #include "tool_error.h"
 
 extern char** environ;
@@ -43,19 +46,38 @@ std::string find_program(const std::optional<std::string>& given, const std::vec
                     option);
 }
 
-int spawn_and_wait(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor) {
+// Starts the program with this thread's blocked signals unblocked again (it would inherit
+// them, and an interruption could not end it) and records it for the clean-up of an
+// interrupted run; output_descriptor, when given, becomes its standard output.
+pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t child = 0;
-    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    TemporariesLock held;
+    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0) throw ToolError(step + ": cannot start " + arguments[0]);
+    held.record_child(child);
+    return child;
+}
+
+int wait_for(pid_t child) {
     int status = 0;
-    waitpid(child, &status, 0);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    TemporariesLock held;
+    held.forget_child();
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -89,21 +111,32 @@ Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::
 }
 
 void run_program(const std::string& step, const std::vector<std::string>& arguments) {
-    require_success(step, arguments, spawn_and_wait(step, arguments, -1));
+    require_success(step, arguments, wait_for(start_program(step, arguments, -1)));
 }
 
+// Read through a pipe while the program runs, so that no temporary file holds it.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvor-output-XXXXXX").string();
-    const int descriptor = mkstemp(pattern.data());
-    if (descriptor < 0) throw ToolError(step + ": cannot make a temporary file");
-    unlink(pattern.c_str());
-    const int status = spawn_and_wait(step, arguments, descriptor);
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
+    pid_t child = 0;
+    try {
+        child = start_program(step, arguments, pipe_ends[1]);
+    } catch (...) {
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+        throw;
+    }
+    close(pipe_ends[1]);
     std::string output;
     char buffer[65536];
-    lseek(descriptor, 0, SEEK_SET);
-    for (ssize_t count; (count = read(descriptor, buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(count));
-    close(descriptor);
-    require_success(step, arguments, status);
+    for (;;) {
+        const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        output.append(buffer, static_cast<size_t>(count));
+    }
+    close(pipe_ends[0]);
+    require_success(step, arguments, wait_for(child));
     return output;
 }
 

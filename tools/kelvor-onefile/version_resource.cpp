@@ -58,19 +58,44 @@ std::array<std::uint16_t, 4> version_numbers(const std::string& label, const std
     }
 }
 
+std::vector<VersionString> version_strings(const BuildStrings& strings) {
+    const std::string& description = strings.description.empty() ? strings.product : strings.description;
+    return {{"CompanyName", "--company", strings.company},
+            {"ProductName", "--product", strings.product},
+            {"ProductVersion", "--product-version", strings.product_version},
+            {"FileVersion", "--version", strings.version},
+            {"OriginalFilename", "the output's file name", strings.file_name},
+            {"InternalName", "the output's file name", strings.internal_name},
+            {"FileDescription", strings.description.empty() ? "--product" : "--description", description}};
+}
+
+void check_version_strings(const BuildStrings& strings) {
+    const auto values = version_strings(strings);
+    std::size_t total = 0;
+    const VersionString* longest = nullptr;
+    std::size_t longest_units = 0;
+    for (const auto& value : values) {
+        const auto units = utf8_to_utf16(value.text);
+        if (!units) throw ToolError(std::string(value.given_by) + " is not valid UTF-8");
+        total += units->size();
+        if (!longest || units->size() > longest_units) {
+            longest = &value;
+            longest_units = units->size();
+        }
+    }
+    if (total > kVersionStringsLimit) {
+        throw ToolError("the version resource cannot hold its strings: they are " + std::to_string(total) +
+                        " UTF-16 units together, and its 16-bit lengths allow at most " +
+                        std::to_string(kVersionStringsLimit) + " (the longest, from " + longest->given_by + ", is " +
+                        std::to_string(longest_units) + ")");
+    }
+}
+
 std::string resource_script(const BuildStrings& strings, const std::filesystem::path& icon,
                             const std::filesystem::path& manifest) {
+    check_version_strings(strings);
     const auto file_version = version_numbers("the version", strings.version);
     const auto product_version = version_numbers("the product version", strings.product_version);
-    const std::pair<const char*, const std::string*> values[] = {
-        {"CompanyName", &strings.company},
-        {"ProductName", &strings.product},
-        {"ProductVersion", &strings.product_version},
-        {"FileVersion", &strings.version},
-        {"OriginalFilename", &strings.file_name},
-        {"InternalName", &strings.internal_name},
-        {"FileDescription", &strings.description},
-    };
     std::string script =
         "// Written by kelvor-onefile: the version resource, manifest and icons of a launcher.\n"
         "LANGUAGE 0, 0\n"
@@ -89,8 +114,8 @@ std::string resource_script(const BuildStrings& strings, const std::filesystem::
         "  BEGIN\n"
         "    BLOCK \"000004b0\"\n"
         "    BEGIN\n";
-    for (const auto& [name, value] : values) {
-        script += "      VALUE \"" + std::string(name) + "\", " + wide_literal(name, *value) + "\n";
+    for (const auto& value : version_strings(strings)) {
+        script += "      VALUE \"" + std::string(value.key) + "\", " + wide_literal(value.key, value.text) + "\n";
     }
     script +=
         "    END\n"

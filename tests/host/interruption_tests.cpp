@@ -1,0 +1,124 @@
+// An interrupted pack or build: the tool removes its temporary files, the one beside the
+// output and its working directory in TMPDIR, and ends by the signal it was sent.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tool_support.h"
+
+extern char** environ;
+
+namespace kelvor {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Interruption {
+    const char* label;
+    const char* command;  // "pack" or "build"
+    int signal_number;
+};
+
+// Starts the tool with the signals at their defaults (a caller may have ignored some, which
+// the tool keeps) and TMPDIR pointing into the scratch directory; returns its process id.
+pid_t start_tool(const std::vector<std::string>& arguments, const fs::path& temporary) {
+    std::vector<std::string> all{KELVOR_ONEFILE_TOOL_PATH};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables{"TMPDIR=" + temporary.string()};
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
+    }
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal_number);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int stream : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, stream, "/dev/null", O_RDWR, 0);
+    pid_t tool = 0;
+    const int started = posix_spawn(&tool, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return started == 0 ? tool : -1;
+}
+
+// Whether a name beginning with prefix is somewhere below directory.
+bool holds(const fs::path& directory, const std::string& prefix) {
+    std::error_code error;
+    for (fs::recursive_directory_iterator item(directory, error), end; !error && item != end; item.increment(error)) {
+        if (item->path().filename().string().rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+class InterruptedRun : public ::testing::TestWithParam<Interruption> {};
+
+TEST_P(InterruptedRun, LeavesNothingTemporaryAndEndsByTheSignal) {
+    testing::ScratchDirectory scratch;
+    for (const char* directory : {"tmp", "out", "files", "launcher"}) fs::create_directory(scratch / directory);
+    testing::write_file(scratch / "app.dll", testing::dll_image());
+    // Enough data that level 19 takes seconds over it: the signal comes while it packs.
+    std::string noise(16 << 20, '\0');
+    for (std::uint32_t x = 1, i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+    testing::write_file(scratch / "files" / "noise.bin", noise);
+    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
+        testing::write_file(scratch / "launcher" / library, "");
+    }
+
+    const bool build = std::string(GetParam().command) == "build";
+    std::vector<std::string> arguments = {GetParam().command, "--app", (scratch / "app.dll").string(), "--dir",
+                                          (scratch / "files").string(), "--level", "19", "-o",
+                                          (scratch / "out" / (build ? "App.exe" : "App.bin")).string()};
+    if (build) {
+        arguments.insert(arguments.end(), {"--launcher-dir", (scratch / "launcher").string(), "--cc", "/bin/true",
+                                           "--windres", "/bin/true"});
+    }
+    const pid_t tool = start_tool(arguments, scratch / "tmp");
+    ASSERT_GT(tool, 0);
+    // The output's temporary file, inside the working directory for a build.
+    const fs::path watched = build ? scratch / "tmp" : scratch / "out";
+    const std::string temporary = build ? "payload.bin.tmp-" : "App.bin.tmp-";
+    int status = 0;
+    for (int waited_ms = 0; !holds(watched, temporary); waited_ms += 5) {
+        if (waitpid(tool, &status, WNOHANG) != 0 || waited_ms > 30000) {
+            kill(tool, SIGKILL);
+            waitpid(tool, &status, 0);
+            FAIL() << "the tool ended or made no temporary file";
+        }
+        usleep(5000);
+    }
+    ASSERT_EQ(kill(tool, GetParam().signal_number), 0);
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().signal_number)
+        << "status " << status << ": the tool should end by the signal it was sent";
+    EXPECT_TRUE(fs::is_empty(scratch / "out")) << "left beside the output";
+    EXPECT_TRUE(fs::is_empty(scratch / "tmp")) << "left in TMPDIR";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun,
+                         ::testing::Values(Interruption{"pack SIGINT", "pack", SIGINT},
+                                           Interruption{"pack SIGTERM", "pack", SIGTERM},
+                                           Interruption{"pack SIGHUP", "pack", SIGHUP},
+                                           Interruption{"build SIGTERM", "build", SIGTERM}),
+                         [](const ::testing::TestParamInfo<Interruption>& param) {
+                             return testing::case_name(param.param.label);
+                         });
+
+}  // namespace
+}  // namespace kelvor

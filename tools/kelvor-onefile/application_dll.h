@@ -1,0 +1,19 @@
+// The application DLL: the payload's first entry, which the launcher's child run loads and
+// whose export run_code it calls. It is checked when a payload is packed, so that a file the
+// launcher can never start is an error here rather than "Error, load DLL." or "Error, DLL
+// entry point not found." on the user's machine.
+#pragma once
+
+#include <filesystem>
+
+namespace kelvor {
+
+// The export the launcher calls: int run_code(int argc, wchar_t** argv, const wchar_t* dll_path).
+constexpr char kApplicationEntry[] = "run_code";
+
+// Throws ToolError naming the file and the rule it breaks: it must be a 64-bit Windows DLL (a
+// PE32+ image for machine x86-64 with the DLL flag) whose export table names run_code. A
+// truncated or malformed image is an error; nothing is read outside the file.
+void check_application_dll(const std::filesystem::path& path);
+
+}  // namespace kelvor

@@ -1,0 +1,21 @@
+// Where pack and build may write their output: a new or regular file, never one of their
+// inputs, and never inside a directory that is packed, where the next pack would take the
+// output in. Checked before anything is written.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kelvor {
+
+struct InputPath {
+    const char* option;  // "--app", "--dir", "--icon": how the user named it
+    std::filesystem::path path;  // a file that is read, or a directory that is packed
+};
+
+// Throws ToolError naming the output, the input and the rule. A file input may not be the
+// output (through any name: a link counts); a directory input may not hold it.
+void check_output_placement(const std::filesystem::path& output, const std::vector<InputPath>& inputs);
+
+}  // namespace kelvor
