@@ -21,6 +21,7 @@ const std::wstring& not_a_dll_launcher() { return test_arguments().at(2); }
 const std::wstring& no_run_code_launcher() { return test_arguments().at(3); }
 const std::wstring& planted_dependency() { return test_arguments().at(4); }
 const std::wstring& hello_launcher() { return test_arguments().at(5); }
+const std::wstring& unchecked_launcher() { return test_arguments().at(6); }
 
 std::wstring windows_path(std::wstring path) {
     for (auto& c : path) c = c == L'/' ? L'\\' : c;
@@ -219,6 +220,14 @@ TEST_F(LauncherTest, TheReferenceFrameShapeUnpacksAndRuns) {
     const auto run = launch(reference_launcher(), {L"list", L"exit:4"});
     EXPECT_EQ(run.exit_code, 4u) << run.err;
     EXPECT_EQ(reported(run.out, "file").size(), 5u);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(LauncherTest, AFrameWithoutAContentChecksumStillRuns) {
+    const auto run = launch(unchecked_launcher(), {L"list", L"import", L"exit:5"});
+    EXPECT_EQ(run.exit_code, 5u) << run.out << run.err;
+    EXPECT_EQ(reported(run.out, "file").size(), 2u);
+    EXPECT_EQ(reported(run.out, "dependency").size(), 1u);
     EXPECT_TRUE(leftovers().empty());
 }
 
