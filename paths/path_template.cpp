@@ -8,6 +8,7 @@
 #include "paths/bounded_text.h"
 #include "paths/build_strings.h"
 #include "paths/environment.h"
+#include "paths/path_template_variables.h"
 #include "paths/random_text.h"
 #include "paths/shell_functions.h"
 
@@ -16,32 +17,17 @@ namespace {
 constexpr size_t name_capacity = 1023;
 constexpr size_t value_capacity = 1023;
 
-enum class Variable {
-    temp, program, program_base, program_dir, pid, home, cache_dir, company, product, version,
-    file_version, product_version, random, time_us, time
-};
+using path_template_language::Variable;
 
-// Tried in this order; the first name that matches decides.
-const struct {
-    const wchar_t* name;
-    Variable variable;
-} variables[] = {
-    {L"TEMP", Variable::temp},
-    {L"PROGRAM", Variable::program},
-    {L"PROGRAM_BASE", Variable::program_base},
-    {L"PROGRAM_DIR", Variable::program_dir},
-    {L"PID", Variable::pid},
-    {L"HOME", Variable::home},
-    {L"CACHE_DIR", Variable::cache_dir},
-    {L"COMPANY", Variable::company},
-    {L"PRODUCT", Variable::product},
-    {L"VERSION", Variable::version},
-    {L"FILE_VERSION", Variable::file_version},
-    {L"PRODUCT_VERSION", Variable::product_version},
-    {L"RANDOM", Variable::random},
-    {L"TIME_US", Variable::time_us},
-    {L"TIME", Variable::time},
-};
+// Names are matched without regard to case. The known names are ASCII, so folding ASCII
+// letters is all it takes.
+bool name_matches(const wchar_t* name, const char* known) {
+    for (;; ++name, ++known) {
+        const wchar_t upper = (*name >= L'a' && *name <= L'z') ? static_cast<wchar_t>(*name - L'a' + L'A') : *name;
+        if (upper != static_cast<wchar_t>(static_cast<unsigned char>(*known))) return false;
+        if (*known == '\0') return true;
+    }
+}
 
 // The end of the text written so far (always a NUL) and how many characters may still follow.
 struct Output {
@@ -198,9 +184,10 @@ bool append_variable(Output& out, Variable variable) {
     return false;
 }
 
+// Tried in the list's order; the first name that matches decides.
 bool append_named(Output& out, const wchar_t* name) {
-    for (const auto& known : variables) {
-        if (_wcsicmp(name, known.name) == 0) return append_variable(out, known.variable);
+    for (const auto& known : path_template_language::variables) {
+        if (name_matches(name, known.name)) return append_variable(out, known.variable);
     }
     return false;
 }

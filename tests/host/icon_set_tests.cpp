@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "icon_set.h"
+#include "little_endian.h"
 #include "tool_error.h"
 #include "tool_support.h"
 
@@ -20,11 +21,6 @@ using testing::write_file;
 Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
     if (from + count > bytes.size()) throw std::out_of_range("slice past the end");
     return Bytes(bytes.begin() + from, bytes.begin() + from + count);
-}
-
-std::uint32_t little_endian_32(const Bytes& bytes, std::size_t at) {
-    return std::uint32_t{bytes.at(at + 3)} << 24 | std::uint32_t{bytes.at(at + 2)} << 16 |
-           std::uint32_t{bytes.at(at + 1)} << 8 | bytes.at(at);
 }
 
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -57,7 +53,7 @@ TEST(IcoFile, ReadsBackAsTheSameSetInTheLayoutWindowsReads) {
         EXPECT_EQ(entry[1], entry[0]);
         EXPECT_EQ(entry[4] | entry[5] << 8, 1);   // planes
         EXPECT_EQ(entry[6] | entry[7] << 8, 32);  // bits per pixel
-        EXPECT_EQ(little_endian_32(entry, 12), offset);
+        EXPECT_EQ(read_le(&entry[12], 4), offset);
         offset += icons[i].png.size();
     }
     EXPECT_EQ(offset, ico.size()) << "the images lie back to back after the directory";

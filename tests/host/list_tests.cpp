@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zstd.h>
 
+#include "little_endian.h"
 #include "payload_block_reader.h"
 #include "tool_error.h"
 #include "tool_support.h"
@@ -14,15 +15,11 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-void put_le(Bytes& out, std::uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
 Bytes entry(const std::u16string& name, const std::string& data) {
     Bytes bytes;
-    for (const char16_t unit : name) put_le(bytes, unit, 2);
-    put_le(bytes, 0, 2);
-    put_le(bytes, data.size(), 8);
+    for (const char16_t unit : name) append_le(bytes, unit, 2);
+    append_le(bytes, 0, 2);
+    append_le(bytes, data.size(), 8);
     bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
@@ -48,8 +45,8 @@ Bytes block_of(const Bytes& stream, bool checksum = false) {
     block[1] = 'A';
     block[2] = 'Y';
     std::copy(frame.begin(), frame.end(), block.begin() + 3);
-    put_le(block, 0, 4);
-    put_le(block, 7 + frame.size(), 8);
+    append_le(block, 0, 4);
+    append_le(block, 7 + frame.size(), 8);
     return block;
 }
 

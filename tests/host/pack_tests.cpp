@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include "little_endian.h"
 #include "payload_block_reader.h"
 #include "payload_block_writer.h"
 #include "progress_meter.h"
@@ -24,12 +25,6 @@ using testing::read_bytes;
 using testing::run_tool;
 using testing::ScratchDirectory;
 using testing::write_file;
-
-std::uint64_t get_le64(const unsigned char* bytes) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
 
 std::vector<unsigned char> pack(const std::vector<std::string>& arguments, const fs::path& output) {
     std::vector<std::string> all{"pack", "-o", output.string()};
@@ -71,7 +66,7 @@ TEST(PackedBytes, OneEntryStreamIsLaidOutAsTheFormatSays) {
     write_file(scratch / "ab", dll);
     const auto block = pack({"--app", (scratch / "ab").string()}, scratch / "payload.bin");
     std::vector<unsigned char> expected = {0x61, 0, 0x62, 0, 0, 0};
-    for (int i = 0; i < 8; ++i) expected.push_back(static_cast<unsigned char>(dll.size() >> (8 * i)));
+    append_le(expected, dll.size(), 8);
     expected.insert(expected.end(), dll.begin(), dll.end());
     expected.insert(expected.end(), {0, 0});
     EXPECT_EQ(testing::decode_entry_stream(block), expected);
@@ -147,7 +142,7 @@ TEST(PackedBytes, TailHoldsFourZerosAndItsOwnOffset) {
     ASSERT_EQ(block.size(), 15 + frame);
     EXPECT_EQ(std::vector<unsigned char>(block.begin() + 3 + frame, block.begin() + 7 + frame),
               std::vector<unsigned char>(4, 0));
-    EXPECT_EQ(get_le64(block.data() + 7 + frame), 7 + frame);
+    EXPECT_EQ(read_le(block.data() + 7 + frame, 8), 7 + frame);
 }
 
 TEST(FrameShape, RecordsTheContentSizeAChecksumAndAWindowThatJustHoldsTheStream) {

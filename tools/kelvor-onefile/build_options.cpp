@@ -1,6 +1,7 @@
 #include "build_options.h"
 
 #include "path_template_rules.h"
+#include "paths/path_template_variables.h"
 #include "tool_paths.h"
 #include "version_resource.h"
 
@@ -17,7 +18,7 @@ std::string build_string_options_help() {
     "                             description and the output's file name (twice) in at most\n"
     "                             " + std::to_string(kVersionStringsLimit) + " UTF-16 units together.\n"
     "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them\n"
-    "  --template TEMPLATE        where to unpack (default {TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM});\n"
+    "  --template TEMPLATE        where to unpack (default " + std::string(path_template_language::default_template) + ");\n"
     "                             its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"
     "                             not hold \" < > | ? *, control characters or a ':' but a drive's,\n"
     "                             nor be longer than " + std::to_string(kTargetDirectoryCapacity) + " characters\n";

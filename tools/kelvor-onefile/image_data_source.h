@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "paths/path_template_variables.h"
+
 namespace kelvor {
 
 // What distinguishes one build from another besides its payload. The company, product,
@@ -20,7 +22,7 @@ struct BuildStrings {
     std::string description;    // empty: the product name
     std::string file_name;      // the executable's file name, App.exe
     std::string internal_name;  // the file name without its extension
-    std::string path_template = "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+    std::string path_template = path_template_language::default_template;
 };
 
 // Throws ToolError for strings that are not UTF-8 or a template the launcher would reject.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "paths/path_template_variables.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -13,23 +14,7 @@ namespace kelvor {
 
 namespace {
 
-// What a variable's value can be, as far as the folder a run removes is concerned.
-enum class Value {
-    fixed,    // set at build time: its text is known here
-    number,   // PID: digits
-    per_run,  // RANDOM, TIME_US, TIME: new for every run
-    path,     // a folder or file path of the machine the run is on: may hold separators
-};
-
-const struct {
-    const char* name;
-    Value value;
-} kVariables[] = {
-    {"TEMP", Value::path},      {"PROGRAM", Value::path},      {"PROGRAM_BASE", Value::path},
-    {"PROGRAM_DIR", Value::path}, {"PID", Value::number},      {"HOME", Value::path},
-    {"CACHE_DIR", Value::path}, {"COMPANY", Value::fixed},     {"PRODUCT", Value::fixed},
-    {"VERSION", Value::fixed},  {"FILE_VERSION", Value::fixed}, {"PRODUCT_VERSION", Value::fixed},
-    {"RANDOM", Value::per_run}, {"TIME_US", Value::per_run},   {"TIME", Value::per_run}};
+using path_template_language::ValueKind;
 
 std::string upper_case(const std::string& text) {
     std::string upper;
@@ -38,10 +23,10 @@ std::string upper_case(const std::string& text) {
 }
 
 // Names are matched without regard to case, as the launcher does.
-const Value* variable_value(const std::string& name) {
+const ValueKind* variable_value(const std::string& name) {
     const std::string upper = upper_case(name);
-    for (const auto& variable : kVariables) {
-        if (upper == variable.name) return &variable.value;
+    for (const auto& variable : path_template_language::variables) {
+        if (upper == variable.name) return &variable.kind;
     }
     return nullptr;
 }
@@ -50,7 +35,7 @@ const Value* variable_value(const std::string& name) {
 // at run time.
 struct Piece {
     std::string text;  // the literal text, or the variable's name as written
-    const Value* value = nullptr;
+    const ValueKind* value = nullptr;
 };
 using Component = std::vector<Piece>;
 
@@ -60,7 +45,7 @@ std::string shown(const Component& component) {
     return text;
 }
 
-bool holds(const Component& component, Value value) {
+bool holds(const Component& component, ValueKind value) {
     for (const auto& piece : component) {
         if (piece.value && *piece.value == value) return true;
     }
@@ -121,13 +106,13 @@ public:
             }
         }
         const Component& last = components_.back();
-        if (!holds(last, Value::per_run)) {
+        if (!holds(last, ValueKind::per_run)) {
             throw ToolError(shown_ + ": its last part, '" + shown(last) +
                             "', must hold {RANDOM}, {TIME_US} or {TIME}, so that every run unpacks into a "
                             "folder of its own (the folder is removed after the run)");
         }
         for (const auto& piece : last) {
-            if (piece.value && *piece.value == Value::path) {
+            if (piece.value && *piece.value == ValueKind::path) {
                 throw ToolError(shown_ + ": its last part, '" + shown(last) + "', holds {" + piece.text +
                                 "}, a path that could make the run's folder one that already exists; put it "
                                 "before a backslash");
@@ -175,9 +160,9 @@ private:
 
     void add_variable(const std::string& name) {
         if (name.empty()) throw ToolError(shown_ + ": '{}' names no variable");
-        const Value* value = variable_value(name);
+        const ValueKind* value = variable_value(name);
         if (!value) throw ToolError(shown_ + ": unknown variable {" + name + "}");
-        if (*value != Value::fixed) {
+        if (*value != ValueKind::fixed) {
             components_.back().push_back({name, value});
             ++emitted_;
             return;

@@ -13,7 +13,6 @@ namespace kelvor {
 // The launcher expands the template into a buffer of this many UTF-16 units.
 constexpr size_t kTargetDirectoryCapacity = 4096;
 
-constexpr const char* kDefaultPathTemplate = "{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 
 // The build-time values of COMPANY, PRODUCT, VERSION, FILE_VERSION and PRODUCT_VERSION, by
 // those names.
