@@ -15,6 +15,7 @@
 
 #include <string>
 
+#include "paths/process_start.h"
 #include "paths/tree_removal.h"
 
 extern "C" const unsigned char kelvor_payload_block[];
@@ -126,17 +127,8 @@ DWORD run_parent() {
     const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
     if (self_length == 0 || self_length > MAX_PATH) return 2;
     std::wstring command_line = L"\"" + std::wstring(self) + L"\" \"" + first + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &process)) {
-        return 2;
-    }
+    PROCESS_INFORMATION process;
+    if (!start_with_standard_handles(self, command_line.data(), NORMAL_PRIORITY_CLASS, &process)) return 2;
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit_code = 1;

@@ -8,6 +8,7 @@
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
+#include "paths/process_start.h"
 #include "paths/run_timing.h"
 #include "paths/shell_functions.h"
 
@@ -66,19 +67,9 @@ void prepare_child_command_line() {
 DWORD start_child_and_wait(wchar_t** runtime_argv) {
     set_env("KELVOR_ONEFILE_DIRECTORY", get_directory_of(get_launcher_file_name(false)));
     set_env("KELVOR_ORIGINAL_ARGV0", runtime_argv[0]);
-    const wchar_t* own_path = get_own_executable_path();
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION process;
     timing_event("child-create");
-    if (!CreateProcessW(own_path, child_command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &process)) {
+    if (!start_with_standard_handles(get_own_executable_path(), child_command_line, NORMAL_PRIORITY_CLASS, &process)) {
         exit_with_error_code(message_launch_failed, GetLastError());
     }
     CloseHandle(process.hThread);

@@ -17,3 +17,6 @@ constexpr char format_open_failed[] = "Error, failed to open '%ls' for writing.\
 constexpr char message_unpack_failed[] = "Error, couldn't unpack file to target path.";
 constexpr char message_load_failed[] = "Error, load DLL.";
 constexpr char message_launch_failed[] = "Error, couldn't launch child";
+// The runner's (an ordinary program packed with its runner DLL).
+constexpr char message_program_launch_failed[] = "Error, couldn't launch program";
+constexpr char message_runner_name[] = "Error, the runner's name names no program.";

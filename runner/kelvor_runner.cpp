@@ -9,11 +9,12 @@
 #include <windows.h>
 
 #include <stdio.h>
-#include <string.h>
 #include <wchar.h>
 
+#include "bootstrap/error_reporting.h"
+#include "bootstrap/messages.h"
 #include "paths/argument_quoting.h"
-#include "paths/bounded_text.h"
+#include "paths/process_start.h"
 
 namespace {
 
@@ -25,19 +26,10 @@ constexpr size_t program_capacity = 32767;
 wchar_t program[program_capacity + 1];
 wchar_t command_line[command_line_capacity + 1];
 
-// "Error, ..." with the system's text for the code, on standard error, as the launcher's own
-// failures read; the run ends with exit code 2.
+// A failure reads as the launcher's own do, "Error, ... ([Error N] system text)" on standard
+// error, and the run ends with exit code 2.
 int fail(const char* message, DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
-        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text), 0, nullptr);
-    static char no_text[] = "";
-    if (length == 0 || text == nullptr) text = no_text;
-    for (size_t end = strlen(text); end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n'); --end) {
-        text[end - 1] = '\0';
-    }
-    fprintf(stderr, "%s ([Error %ld] %s)\n", message, static_cast<long>(code), text);
+    report_error_with_code(message, code);
     fflush(stderr);
     return 2;
 }
@@ -72,29 +64,22 @@ HANDLE make_job() {
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* dll_path) {
-    if (!find_program(dll_path)) return fail("Error, the runner's name names no program.", ERROR_INVALID_NAME);
+    if (!find_program(dll_path)) return fail(message_runner_name, ERROR_INVALID_NAME);
     command_line[0] = L'\0';
     append_command_line_argument(command_line, program, command_line_capacity);
     for (int i = 1; i < argc; ++i) append_command_line_argument(command_line, argv[i], command_line_capacity);
 
     HANDLE job = make_job();
-    if (job == nullptr) return fail("Error, couldn't launch program", GetLastError());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
+    if (job == nullptr) return fail(message_program_launch_failed, GetLastError());
+    PROCESS_INFORMATION process;
     // Suspended until it is in the job, so that nothing it starts can escape the job.
-    if (!CreateProcessW(program, command_line, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                        &process)) {
-        return fail("Error, couldn't launch program", GetLastError());
+    if (!start_with_standard_handles(program, command_line, CREATE_SUSPENDED, &process)) {
+        return fail(message_program_launch_failed, GetLastError());
     }
     if (!AssignProcessToJobObject(job, process.hProcess)) {
         const DWORD error = GetLastError();
         TerminateProcess(process.hProcess, 1);
-        return fail("Error, couldn't launch program", error);
+        return fail(message_program_launch_failed, error);
     }
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);

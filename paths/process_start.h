@@ -1,0 +1,11 @@
+// Starting a program that shares this process's standard handles and current directory, as
+// the launcher starts its child and the runner its program.
+#pragma once
+
+#include <windows.h>
+
+// CreateProcessW of application with the (writable) command line, handles inherited, the
+// standard input, output and error passed on, and the given creation flags. Its result and
+// GetLastError as CreateProcessW leaves them.
+bool start_with_standard_handles(const wchar_t* application, wchar_t* command_line, DWORD flags,
+                                 PROCESS_INFORMATION* process);
