@@ -171,10 +171,10 @@ TEST(FrameShape, CanBeToldToWriteTheLargeWindowWithoutContentSize) {
     EXPECT_EQ(unpack_in_memory(block).size(), 7u);
 }
 
-TEST(FrameShape, WindowIsTheSmallestPowerOfTwoUpToTwoToThe27) {
+TEST(FrameShape, WindowIsTheSmallestPowerOfTwoUpTo16MiB) {
     const std::pair<std::uint64_t, int> cases[] = {
-        {1, 10}, {1024, 10}, {1025, 11}, {65536, 16}, {65537, 17}, {std::uint64_t{1} << 27, 27},
-        {(std::uint64_t{1} << 27) + 1, 27}, {std::uint64_t{1} << 40, 27}};
+        {1, 10}, {1024, 10}, {1025, 11}, {65536, 16}, {65537, 17}, {std::uint64_t{1} << 24, 24},
+        {(std::uint64_t{1} << 24) + 1, 24}, {std::uint64_t{1} << 27, 24}, {std::uint64_t{1} << 40, 24}};
     for (const auto& [size, log] : cases) EXPECT_EQ(window_log_for(size), log) << size;
 }
 

@@ -33,6 +33,8 @@ const char kBuildHelp[] =
 const char kBuildToolHelp[] =
     "  --level N                  zstd compression level (default 19)\n"
     "  --threads N                compression threads (default: one per core)\n"
+    "  --window-log N             window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
+    "                             the whole payload, at most 2^24: a larger window decodes slower)\n"
     "  --launcher-dir DIR         the launcher library (default: lib/kelvor-onefile beside bin/)\n"
     "  --cc PROGRAM               the cross compiler (default x86_64-w64-mingw32-g++-posix on PATH)\n"
     "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
@@ -54,7 +56,7 @@ std::filesystem::path launcher_directory(const CommandLine& line) {
 }  // namespace
 
 int run_build(const std::vector<std::string>& arguments) {
-    std::set<std::string> value_options = {"--app", "--dir", "-o", "--output", "--level", "--threads",
+    std::set<std::string> value_options = {"--app", "--dir", "-o", "--output", "--level", "--threads", "--window-log",
                                            "--launcher-dir", "--cc", "--windres"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     const CommandLine line("build", arguments, value_options, {"-h", "--help"});

@@ -29,7 +29,7 @@ const char kPackHelp[] =
     "  --level N           zstd compression level (default 19)\n"
     "  --threads N         compression threads (default: one per core)\n"
     "  --window-log N      window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
-    "                      the whole payload)\n"
+    "                      the whole payload, at most 2^24: a larger window decodes slower)\n"
     "  --no-content-size   leave the decoded size out of the frame header\n"
     "  -h, --help          show this help\n";
 
@@ -47,7 +47,6 @@ int run_pack(const std::vector<std::string>& arguments) {
     const std::string output = line.output();
 
     PackOptions options = pack_options_from(line);
-    options.window_log = line.number("--window-log", ZSTD_WINDOWLOG_MIN, payload_format::max_window_log);
     options.record_content_size = !line.has("--no-content-size");
     const auto entries = entries_from(line, output);
 

@@ -3,6 +3,7 @@
 #include <zstd.h>
 
 #include "application_dll.h"
+#include "payload/payload_format.h"
 
 namespace kelvor {
 
@@ -10,6 +11,7 @@ PackOptions pack_options_from(const CommandLine& line) {
     PackOptions options;
     options.level = line.number("--level", ZSTD_minCLevel(), ZSTD_maxCLevel()).value_or(options.level);
     options.threads = line.number("--threads", 1, 256).value_or(0);
+    options.window_log = line.number("--window-log", ZSTD_WINDOWLOG_MIN, payload_format::max_window_log);
     return options;
 }
 

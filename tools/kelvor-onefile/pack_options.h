@@ -10,7 +10,7 @@
 
 namespace kelvor {
 
-// --level and --threads; the rest of PackOptions keeps its defaults.
+// --level, --threads and --window-log; the rest of PackOptions keeps its defaults.
 PackOptions pack_options_from(const CommandLine& line);
 
 // The entries of --app and --dir (see collect_entries), once the output has been checked

@@ -121,7 +121,7 @@ std::uint64_t entry_stream_size(const std::vector<Entry>& entries) {
 
 int window_log_for(std::uint64_t stream_bytes) {
     int log = ZSTD_WINDOWLOG_MIN;
-    while (log < static_cast<int>(payload_format::max_window_log) && (std::uint64_t{1} << log) < stream_bytes) ++log;
+    while (log < default_window_log_limit && (std::uint64_t{1} << log) < stream_bytes) ++log;
     return log;
 }
 
