@@ -8,8 +8,9 @@
 #
 # Results go to $bench_results, one value per line and run: KEY.us (wall time, microseconds),
 # KEY.kib (peak RSS, KiB), KEY.cpu (user plus system time of the command and the children it
-# waited for, microseconds) and KEY.ctx (context switches, voluntary and involuntary, of the
-# command itself: for a Wine program, about one per wineserver request).
+# waited for, microseconds), KEY.ctx (context switches, voluntary and involuntary, of the
+# command itself: for a Wine program, about one per wineserver request) and KEY.faults (page
+# faults, minor and major: each first touch of a page, which is what a large window costs).
 
 # measure KEY COMMAND [ARGUMENT...]
 measure() {
@@ -17,7 +18,7 @@ measure() {
   shift
   local start end status=0
   start=${EPOCHREALTIME/./}
-  /usr/bin/time -f '%M %U %S %w %c' -o "$bench_results/last.rusage" "$@" >/dev/null 2>"$bench_results/last.stderr" \
+  /usr/bin/time -f '%M %U %S %w %c %R %F' -o "$bench_results/last.rusage" "$@" >/dev/null 2>"$bench_results/last.stderr" \
     || status=$?
   end=${EPOCHREALTIME/./}
   if [ "$status" -ne 0 ]; then
@@ -28,10 +29,11 @@ measure() {
   echo $((end - start)) >> "$bench_results/$key.us"
   # GNU time puts a note about the exit status before the figures; they are on the last line.
   tail -n 1 "$bench_results/last.rusage" | awk -v base="$bench_results/$key" \
-      '{ print $1 >> (base ".kib"); printf "%d\n", ($2 + $3) * 1e6 >> (base ".cpu"); print $4 + $5 >> (base ".ctx") }'
+      '{ print $1 >> (base ".kib"); printf "%d\n", ($2 + $3) * 1e6 >> (base ".cpu"); print $4 + $5 >> (base ".ctx")
+         print $6 + $7 >> (base ".faults") }'
 }
 
-# median KEY us|kib|cpu|ctx: the median of the recorded values (the mean of the middle two for an
+# median KEY us|kib|cpu|ctx|faults|rss|anon|part-NAME: the median of the recorded values (the mean of the middle two for an
 # even count).
 median() {
   sort -n "$bench_results/$1.$2" | awk '{ v[NR] = $1 } END {
@@ -40,7 +42,7 @@ median() {
 }
 
 # forget KEY: drops the values of KEY (a warm-up run's, say).
-forget() { rm -f "$bench_results/$1".{us,kib,cpu,ctx}; }
+forget() { rm -f "$bench_results/$1".{us,kib,cpu,ctx,faults}; }
 
 # ratio A B: A / B to two places, or "-" when B is zero.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }

@@ -17,15 +17,17 @@ bench_cross_cc=x86_64-w64-mingw32-gcc-posix
 note() { echo "bench: $*" >&2; }
 fail() { echo "bench: error: $*" >&2; exit 1; }
 
-# The data generator, natively. Rebuilt when its source is newer than the program.
-build_data_generator() {
-  local out="$bench_programs/data_generator"
+# build_native NAME: bench/NAME.c as a native program, rebuilt when its source is newer.
+build_native() {
+  local out="$bench_programs/$1"
   mkdir -p "$bench_programs"
-  if [ ! -x "$out" ] || [ "$bench_sources/data_generator.c" -nt "$out" ]; then
-    cc -O2 -Wall -Wextra -o "$out" "$bench_sources/data_generator.c" || fail "cannot compile data_generator.c"
+  if [ ! -x "$out" ] || [ "$bench_sources/$1.c" -nt "$out" ]; then
+    cc -O2 -Wall -Wextra -o "$out" "$bench_sources/$1.c" || fail "cannot compile $1.c"
   fi
   echo "$out"
 }
+
+build_data_generator() { build_native data_generator; }
 
 # The cross compiler's flags, from the Windows build.
 cross_flags() {
@@ -54,4 +56,19 @@ build_plain_hello() {
   cross_flags
   "$bench_cross_cc" "${bench_cross_flags[@]}" -mwindows \
       -o "$out" "$bench_sources/plain_hello.c" || fail "cannot compile plain_hello.c"
+}
+
+# build_floor OUT.exe PAYLOAD: the floor program (floor.cpp) with PAYLOAD in its image, linked
+# as a launcher is (its flags, its page-aligned sections, its libraries, from which it takes
+# the launcher's own removal).
+build_floor() {
+  local out=$1 payload=$2 image="$bench_programs/floor-image"
+  cross_flags
+  rm -rf "$image" && mkdir -p "$image"
+  "$bench_tool" embed --payload "$payload" --output-dir "$image" --name floor.exe >/dev/null \
+    || fail "cannot write the floor's image sources"
+  "${bench_cross_cc%-gcc-posix}-g++-posix" "${bench_cross_flags[@]}" "${kelvor_launcher_link_flags[@]}" \
+      -I"$bench_root" -I"$bench_root/.deps/zstd/lib" -o "$out" "$bench_sources/floor.cpp" "$image/image-data.S" \
+      -L"$bench_launcher_dir" -lkelvor_launcher_core -lkelvor_zstd_decompress \
+      "${kelvor_launcher_system_libraries[@]/#/-l}" || fail "cannot compile floor.cpp"
 }

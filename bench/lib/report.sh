@@ -9,16 +9,16 @@ row() { printf '%-2s %-40s %12s   %-34s %12s %7s  %-9s %s\n' "$@"; }
 times_ratio() { local r; r=$(ratio "$1" "$2"); [ "$r" = - ] && echo - || echo "${r}x"; }
 
 print_main_table() {
-  local exe tar zstd tiny plain plain_twice net
-  exe=$(median ref.exe us) tar=$(median ref.tar us) zstd=$(median ref.zstd us)
+  local exe floor tar zstd tiny plain plain_twice net
+  exe=$(median ref.exe us) floor=$(median ref.floor us) tar=$(median ref.tar us) zstd=$(median ref.zstd us)
   tiny=$(median tiny.exe us) plain=$(median plain.exe us) plain_twice=$(median plain.twice us)
   net=$(awk -v a="$exe" -v b="$tiny" 'BEGIN { print a - b }')
 
-  local peak window limit plain_peak tar_peak tiny_peak
-  peak=$(median ref.exe kib) plain_peak=$(median plain.exe kib)
+  local peak anon window limit plain_peak tar_peak tiny_peak
+  peak=$(median ref.exe rss) anon=$(median ref.exe anon) plain_peak=$(median plain.exe kib)
   tar_peak=$(median ref.tar kib) tiny_peak=$(median tiny.exe kib)
   window=$reference_window
-  limit=$(awk -v w="$window" 'BEGIN { print w / 1024 + 16 * 1024 }')
+  limit=$(awk -v w="$window" 'BEGIN { print w / 1024 + 4 * 1024 }')
 
   local pack tarzstd pack_cpu tarzstd_cpu
   pack=$(median pack.kelvor us) tarzstd=$(median pack.tar us)
@@ -28,8 +28,10 @@ print_main_table() {
   row "#" "measurement" "kelvor" "compared with" "median" "ratio" "goal" "result"
   row 1 "unpack and run, reference application" "$(format_time "$exe")" \
       "tar --zstd -xf, then rm -rf" "$(format_time "$tar")" "$(times_ratio "$exe" "$tar")" \
-      "<= 1.25x" "$(verdict "$(ratio "$exe" "$tar")" 1.25)"
-  row "" "" "" "zstd -d to /dev/null (the floor)" "$(format_time "$zstd")" "$(times_ratio "$exe" "$zstd")" "" ""
+      "<= 1.5x" "$(verdict "$(ratio "$exe" "$tar")" 1.5)"
+  row "" "" "" "its floor: the same calls alone (+)" "$(format_time "$floor")" "$(times_ratio "$exe" "$floor")" \
+      "<= 1.05x" "$(verdict "$(ratio "$exe" "$floor")" 1.05)"
+  row "" "" "" "zstd -d to /dev/null (decoding)" "$(format_time "$zstd")" "$(times_ratio "$exe" "$zstd")" "" ""
   row "" "  less the tiny application's start-up" "$(format_time "$net")" \
       "tar --zstd -xf, then rm -rf" "$(format_time "$tar")" "$(times_ratio "$net" "$tar")" "" ""
   row 2 "start-up, tiny application (one DLL)" "$(format_time "$tiny")" \
@@ -41,20 +43,53 @@ print_main_table() {
   tiny_ctx=$(median tiny.exe ctx) plain_ctx=$(median plain.exe ctx)
   row "" "  context switches of the parent (*)" "$tiny_ctx" \
       "plain hello.exe" "$plain_ctx" "$(times_ratio "$tiny_ctx" "$plain_ctx")" "" ""
-  row 3 "peak RSS of the parent run (GNU time)" "$(format_kib "$peak")" \
-      "window $(format_bytes "$window") + 16 MiB" "$(format_kib "$limit")" "$(times_ratio "$peak" "$limit")" \
-      "<= 1.00x" "$(verdict "$(ratio "$peak" "$limit")" 1)"
+  row 3 "peak anonymous memory of the parent run" "$(format_kib "$anon")" \
+      "window $(format_bytes "$window") + 4 MiB" "$(format_kib "$limit")" "$(times_ratio "$anon" "$limit")" \
+      "<= 1.00x" "$(verdict "$(ratio "$anon" "$limit")" 1)"
+  row "" "  peak resident set of the parent run" "$(format_kib "$peak")" "(the payload's pages counted too)" "" "" "" ""
   row "" "  peak RSS, tiny application's parent" "$(format_kib "$tiny_peak")" \
       "plain hello.exe (Wine itself)" "$(format_kib "$plain_peak")" "$(times_ratio "$tiny_peak" "$plain_peak")" "" ""
   row "" "" "" "tar --zstd -xf (largest process)" "$(format_kib "$tar_peak")" "" "" ""
   row 4 "packing time, level $level, $threads threads" "$(format_time "$pack")" \
       "$native_pack" "$(format_time "$tarzstd")" "$(times_ratio "$pack" "$tarzstd")" \
-      "<= 1.1x" "$(verdict "$(ratio "$pack" "$tarzstd")" 1.1)"
+      "<= 1.00x" "$(verdict "$(ratio "$pack" "$tarzstd")" 1)"
   row "" "  CPU time, user + system" "$(format_time "$pack_cpu")" \
       "$native_pack" "$(format_time "$tarzstd_cpu")" "$(times_ratio "$pack_cpu" "$tarzstd_cpu")" "" ""
   row "" "packing output size" "$(format_bytes "$payload_bytes")" \
       "$native_pack" "$(format_bytes "$archive_bytes")" "$(times_ratio "$payload_bytes" "$archive_bytes")" \
       "<= 1.00x" "$(verdict "$(ratio "$payload_bytes" "$archive_bytes")" 1)"
+}
+
+# The parts of a parent run of the reference application, from the instrumented build.
+print_parts_table() {
+  local part whole
+  whole=$(median ref.timed part-whole_run)
+  echo "   parts of a parent run (instrumented build, median of $runs):"
+  for part in start-up decode files "rest of unpacking" "child start" "child until the DLL load" "DLL load" \
+              "child end" removal "whole run"; do
+    local value
+    value=$(median ref.timed "part-${part// /_}")
+    printf '     %-28s %10s %6s\n' "$part" "$(format_time "$value")" \
+        "$(awk -v v="$value" -v w="$whole" 'BEGIN { if (w > 0) printf "%d%%", 100 * v / w }')"
+  done
+}
+
+# The window series: what a larger window costs or saves.
+print_window_table() {
+  local what log
+  echo "6  window: the same payload packed with windows of 8 to 128 MiB, run side by side"
+  printf '   %-34s %8s %12s %12s %10s %11s %11s\n' payload window executable "parent run" "page faults" \
+      "peak RSS" "anonymous"
+  for what in ref scale; do
+    for log in "${window_logs[@]}"; do
+      local key="window.$what.$log"
+      printf '   %-34s %8s %12s %12s %10s %11s %11s\n' \
+          "$([ "$what" = ref ] && echo "reference application, level $level" || echo "100 MiB in 100 files, level $scaling_level")" \
+          "$((1 << (log - 20))) MiB" "$(format_bytes "$(cat "$bench_results/$key.size")")" \
+          "$(format_time "$(median "$key" us)")" "$(median "$key" faults)" "$(format_kib "$(median "$key" rss)")" \
+          "$(format_kib "$(median "$key" anon)")"
+    done
+  done
 }
 
 # scaling_row COUNT MIB TINY_US
@@ -108,8 +143,11 @@ print_report() {
        "packed at level $level: $(format_bytes "$payload_bytes"), window $(format_bytes "$reference_window")"
   echo
   print_main_table
+  print_parts_table
   echo
   print_scaling_table
+  echo
+  print_window_table
   echo
   echo "Times are wall clock around the whole command; every command runs under GNU time the same way."
   echo "The kelvor runs are the parent process under Wine: unpacking, the child and its run_code (which"
@@ -118,5 +156,10 @@ print_report() {
   echo "(*) Voluntary plus involuntary, from GNU time: about one per wineserver request, so a count that"
   echo "noise does not change. Each request costs more when the other core must be woken for it, which"
   echo "on a virtual machine makes Wine's start-up times vary by several times in spells of a few runs."
+  echo "(+) The floor program decodes the same payload from its image through the same buffer, writes"
+  echo "the same files, starts itself once (the child loads the DLL and calls run_code) and removes the"
+  echo "directory with the launcher's removal: no handshake, environment, template, security or handler."
+  echo "Memory is sampled from /proc every millisecond: the anonymous part is what the process allocated"
+  echo "(the decoder's window among it), the resident set also counts the payload read from the image."
   echo "Raw figures: $bench_results"
 }
