@@ -1,13 +1,19 @@
-// The floor of a parent run: the launcher's work and nothing else. Its payload block is linked
-// into its image as a launcher's is (the same image-data source); it decodes it through the
-// same 131,072-byte buffer, writes the same files in pieces of 32,768 bytes, starts itself once
-// (the child loads the first entry and calls its run_code), waits, and removes the directory
-// with the launcher's own removal. No role handshake, environment variables, path template,
-// security descriptors or console handler. The benchmark compares the launcher with it.
+// The floor of a parent run: the system calls a launcher run makes, in a straight line, and
+// nothing else. Its payload block is linked into its image as a launcher's is (the same
+// image-data source). The parent sets the launcher's environment variables, registers a
+// console handler, splits its command line (shell32), builds the owner-only security
+// descriptor (advapi32) and looks up the home directory as the unpacker does, decodes the
+// payload through the same 131,072-byte buffer and writes the same files with that descriptor
+// in pieces of 32,768 bytes, starts itself once and waits, and removes the directory with the
+// launcher's own removal. The child reads both module names in their comparable form (the
+// handshake), loads the first entry from the directory the parent names and calls run_code.
+// What a launcher run costs beyond this is its own code. The benchmark compares the two.
 //
-//   floor.exe         parent: unpacks into %TEMP%\kelvor-floor-PID, runs the child, removes it
-//   floor.exe DLL     child: loads DLL (a full path) and returns what its run_code returns
+//   floor.exe                 parent: unpacks into %TEMP%\kelvor-floor-PID, runs the child
+//   floor.exe --child DLL     child: loads DLL (a full path), returns what its run_code returns
 #include <windows.h>
+#include <psapi.h>
+#include <shlobj.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -15,7 +21,10 @@
 
 #include <string>
 
+#include "paths/file_helpers.h"
+#include "paths/launcher_paths.h"
 #include "paths/process_start.h"
+#include "paths/shell_functions.h"
 #include "paths/tree_removal.h"
 
 extern "C" const unsigned char kelvor_payload_block[];
@@ -59,11 +68,10 @@ void read(Stream& stream, void* destination, size_t n) {
 
 // The directories on the way to path, each created once.
 void make_parents(const std::wstring& path, std::wstring& last_made) {
-    const size_t cut = path.rfind(L'\\');
-    const std::wstring parent = path.substr(0, cut);
+    const std::wstring parent = path.substr(0, path.rfind(L'\\'));
     if (parent == last_made) return;
-    for (size_t at = parent.find(L'\\', 3); ; at = parent.find(L'\\', at + 1)) {
-        CreateDirectoryW(parent.substr(0, at).c_str(), nullptr);
+    for (size_t at = parent.find(L'\\', 3);; at = parent.find(L'\\', at + 1)) {
+        create_private_directory(parent.substr(0, at).c_str());
         if (at == std::wstring::npos) break;
     }
     last_made = parent;
@@ -89,7 +97,7 @@ std::wstring unpack(const std::wstring& directory) {
         unsigned long long remaining = 0;
         read(stream, &remaining, 8);
         make_parents(path, last_made);
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE file = open_file_for_writing(path.c_str());
         if (file == INVALID_HANDLE_VALUE) exit(2);
         while (remaining > 0) {
             const DWORD count = remaining < piece_size ? static_cast<DWORD>(remaining) : piece_size;
@@ -105,30 +113,53 @@ std::wstring unpack(const std::wstring& directory) {
     return first;
 }
 
+BOOL WINAPI ignore_event(DWORD) { return FALSE; }
+
 int run_child(int argc, wchar_t** argv) {
+    // The handshake: the parent's module name and this one's, each in the comparable form.
+    wchar_t parent_name[2049];
+    const DWORD parent_id = wcstoul(_wgetenv(L"KELVOR_FLOOR_PARENT"), nullptr, 10);
+    HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id);
+    if (parent != nullptr && K32GetModuleFileNameExW(parent, nullptr, parent_name, 2048) != 0) {
+        comparable_file_name(parent_name, 2048);
+    }
+    if (parent != nullptr) CloseHandle(parent);
+    get_launcher_file_name(true);
+
     using RunCode = int (*)(int, wchar_t**, const wchar_t*);
-    HMODULE application = LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
-                                                                  LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    const std::wstring dll = argv[2];
+    AddDllDirectory(dll.substr(0, dll.rfind(L'\\')).c_str());
+    HMODULE application = LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+                                                                    LOAD_LIBRARY_SEARCH_USER_DIRS |
+                                                                    LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (application == nullptr) return 2;
     const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));
     if (run_code == nullptr) return 2;
-    return run_code(argc, argv, argv[1]);
+    return run_code(argc, argv, dll.c_str());
 }
 
 DWORD run_parent() {
+    SetEnvironmentVariableW(L"KELVOR_FLOOR_PARENT", std::to_wstring(GetCurrentProcessId()).c_str());
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH) return 2;
     const std::wstring directory =
         std::wstring(temp, length) + L"kelvor-floor-" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring first = unpack(directory);
+    SetConsoleCtrlHandler(ignore_event, TRUE);
+    int count = 0;
+    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
+    if (arguments == nullptr) return 2;
+    wchar_t home[MAX_PATH];
+    shell_get_folder_path(CSIDL_PROFILE, home);
 
-    wchar_t self[MAX_PATH + 1];
-    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
-    if (self_length == 0 || self_length > MAX_PATH) return 2;
-    std::wstring command_line = L"\"" + std::wstring(self) + L"\" \"" + first + L"\"";
+    const std::wstring first = unpack(directory);
+    SetEnvironmentVariableW(L"KELVOR_FLOOR_DIRECTORY", directory.c_str());
+    std::wstring command_line = L"\"" + std::wstring(get_own_executable_path()) + L"\" --child \"" + first + L"\"";
     PROCESS_INFORMATION process;
-    if (!start_with_standard_handles(self, command_line.data(), NORMAL_PRIORITY_CLASS, &process)) return 2;
+    if (!start_with_standard_handles(get_own_executable_path(), command_line.data(), NORMAL_PRIORITY_CLASS,
+                                     &process)) {
+        return 2;
+    }
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit_code = 1;
@@ -142,6 +173,6 @@ DWORD run_parent() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SetDllDirectoryW(L"");
-    if (__argc > 1) return run_child(__argc, __wargv);
+    if (__argc > 2 && wcscmp(__wargv[1], L"--child") == 0) return run_child(__argc, __wargv);
     return static_cast<int>(run_parent());
 }
