@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tool_support.h"
-
-extern char** environ;
 
 namespace kelvor {
 namespace {
@@ -22,41 +18,6 @@ struct Interruption {
     const char* command;  // "pack" or "build"
     int signal_number;
 };
-
-// Starts the tool with the signals at their defaults (a caller may have ignored some, which
-// the tool keeps) and TMPDIR pointing into the scratch directory; returns its process id.
-pid_t start_tool(const std::vector<std::string>& arguments, const fs::path& temporary) {
-    std::vector<std::string> all{KELVOR_ONEFILE_TOOL_PATH};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables{"TMPDIR=" + temporary.string()};
-    for (char** variable = environ; *variable; ++variable) {
-        if (std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
-    }
-    std::vector<char*> envp;
-    for (auto& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal_number);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const int stream : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, stream, "/dev/null", O_RDWR, 0);
-    pid_t tool = 0;
-    const int started = posix_spawn(&tool, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return started == 0 ? tool : -1;
-}
 
 // Whether a name beginning with prefix is somewhere below directory.
 bool holds(const fs::path& directory, const std::string& prefix) {
@@ -89,7 +50,7 @@ TEST_P(InterruptedRun, LeavesNothingTemporaryAndEndsByTheSignal) {
         arguments.insert(arguments.end(), {"--launcher-dir", (scratch / "launcher").string(), "--cc", "/bin/true",
                                            "--windres", "/bin/true"});
     }
-    const pid_t tool = start_tool(arguments, scratch / "tmp");
+    const pid_t tool = testing::start_tool(arguments, scratch / "tmp");
     ASSERT_GT(tool, 0);
     // The output's temporary file, inside the working directory for a build.
     const fs::path watched = build ? scratch / "tmp" : scratch / "out";

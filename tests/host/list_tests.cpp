@@ -14,41 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
-
-Bytes entry(const std::u16string& name, const std::string& data) {
-    Bytes bytes;
-    for (const char16_t unit : name) append_le(bytes, unit, 2);
-    append_le(bytes, 0, 2);
-    append_le(bytes, data.size(), 8);
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return bytes;
-}
-
-Bytes end_marker() { return Bytes{0, 0}; }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-// A block around an arbitrary entry stream, laid out as the packer lays it out, with or
-// without the frame's content checksum.
-Bytes block_of(const Bytes& stream, bool checksum = false) {
-    Bytes frame(ZSTD_compressBound(stream.size()));
-    ZSTD_CCtx* context = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, checksum ? 1 : 0);
-    frame.resize(ZSTD_compress2(context, frame.data(), frame.size(), stream.data(), stream.size()));
-    ZSTD_freeCCtx(context);
-    Bytes block(3 + frame.size());
-    block[0] = 'K';
-    block[1] = 'A';
-    block[2] = 'Y';
-    std::copy(frame.begin(), frame.end(), block.begin() + 3);
-    append_le(block, 0, 4);
-    append_le(block, 7 + frame.size(), 8);
-    return block;
-}
+using testing::block_of;
+using testing::concat;
+using testing::end_marker;
+using testing::entry;
 
 const Bytes kGoodStream = concat({entry(u"app.dll", "MZ"), entry(u"data\\empty", ""),
                                   entry(u"data\\x.bin", std::string(100000, 'x')), end_marker()});
@@ -200,7 +169,7 @@ TEST(ListCommand, PrintsEntriesAndTotalsAndFailsOnDamage) {
     EXPECT_NE(listed.out.find(", content checksum verified, window "), std::string::npos) << listed.out;
 
     Bytes bad = good;
-    bad[bad.size() - 8] ^= 1;
+    bad.at(bad.size() - 8) ^= 1;
     testing::write_file(scratch / "bad.bin", std::string(bad.begin(), bad.end()));
     const auto damaged = testing::run_tool({"list", (scratch / "bad.bin").string()});
     EXPECT_EQ(damaged.exit_code, 1);

@@ -420,6 +420,12 @@ TEST(CommandLineUse, HelpVersionAndUsageErrors) {
         {{"pack", "--app", "a", "-o", "x", "--level", "99"}, 2, "--level takes a whole number", false},
         {{"pack", "--app", "a", "-o", "x", "--window-log", "28"}, 2, "--window-log takes", false},
         {{"list"}, 2, "exactly one FILE", false},
+        {{"extract", "-h"}, 0, "Usage: kelvor-onefile extract FILE -o DIR", true},
+        {{"extract", "x"}, 2, "extract: --output is required", false},
+        {{"extract", "-o", "d"}, 2, "extract: give exactly one FILE", false},
+        {{"build", "--help"}, 0, "--sign-pass-file FILE", true},
+        {{"build", "--app", "a", "-o", "x", "--sign-cert", "c"}, 2, "--sign-key and --sign-cert go together", false},
+        {{"build", "--app", "a", "-o", "x", "--sign-timestamp", "u"}, 2, "--sign-timestamp needs --sign-key", false},
     };
     for (const auto& c : cases) {
         const auto run = run_tool(c.arguments);

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include "little_endian.h"
+
 extern char** environ;
 
 namespace kelvor::testing {
@@ -105,6 +107,39 @@ ToolRun run_tool_under(const std::vector<std::string>& command, const std::vecto
 
 ToolRun run_tool(const std::vector<std::string>& arguments) { return run_tool_under({}, arguments); }
 
+pid_t start_tool(const std::vector<std::string>& arguments, const fs::path& temporary) {
+    std::vector<std::string> all{KELVOR_ONEFILE_TOOL_PATH};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables{"TMPDIR=" + temporary.string()};
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
+    }
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal_number);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int stream : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, stream, "/dev/null", O_RDWR, 0);
+    pid_t tool = 0;
+    const int started = posix_spawn(&tool, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return started == 0 ? tool : -1;
+}
+
 namespace {
 
 void put(std::string& image, size_t at, std::uint64_t value, int count) {
@@ -168,6 +203,37 @@ std::string case_name(const char* label) {
     std::string name;
     for (const char* p = label; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
+}
+
+std::vector<unsigned char> entry(const std::u16string& name, const std::string& data) {
+    std::vector<unsigned char> bytes;
+    for (const char16_t unit : name) append_le(bytes, unit, 2);
+    append_le(bytes, 0, 2);
+    append_le(bytes, data.size(), 8);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+std::vector<unsigned char> concat(std::initializer_list<std::vector<unsigned char>> parts) {
+    std::vector<unsigned char> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bool checksum) {
+    std::vector<unsigned char> frame(ZSTD_compressBound(stream.size()));
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, checksum ? 1 : 0);
+    frame.resize(ZSTD_compress2(context, frame.data(), frame.size(), stream.data(), stream.size()));
+    ZSTD_freeCCtx(context);
+    std::vector<unsigned char> block(3 + frame.size());
+    block[0] = 'K';
+    block[1] = 'A';
+    block[2] = 'Y';
+    std::copy(frame.begin(), frame.end(), block.begin() + 3);
+    append_le(block, 0, 4);
+    append_le(block, 7 + frame.size(), 8);
+    return block;
 }
 
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block) {

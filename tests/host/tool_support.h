@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kelvor::testing {
@@ -37,6 +39,11 @@ ToolRun run_tool(const std::vector<std::string>& arguments);
 // The same, with the command put in front of the tool (such as setpriv, to drop privileges).
 ToolRun run_tool_under(const std::vector<std::string>& command, const std::vector<std::string>& arguments);
 
+// Starts the tool with the signals at their defaults (a caller may have ignored some, which
+// the tool keeps), its standard streams on /dev/null and TMPDIR set to temporary; returns its
+// process id, or -1.
+pid_t start_tool(const std::vector<std::string>& arguments, const std::filesystem::path& temporary);
+
 // A small 64-bit Windows DLL image: the headers and one section with an export table that
 // names the exports. Its fields can be changed to make images the launcher cannot load.
 struct DllShape {
@@ -49,6 +56,14 @@ std::string dll_image(const DllShape& shape = {});
 
 // A GoogleTest parameter name made from a case's label.
 std::string case_name(const char* label);
+
+// Payload blocks made by hand, for what the packer refuses to make: an entry's bytes (its
+// name, size and data), the end marker, and a block around a whole entry stream, laid out as
+// the packer lays it out, with or without the frame's content checksum.
+std::vector<unsigned char> entry(const std::u16string& name, const std::string& data);
+inline std::vector<unsigned char> end_marker() { return {0, 0}; }
+std::vector<unsigned char> concat(std::initializer_list<std::vector<unsigned char>> parts);
+std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bool checksum = false);
 
 // The entry stream inside a payload block, decoded independently of the tool's reader.
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block);

@@ -45,16 +45,18 @@ AtomicOutputFile::~AtomicOutputFile() {
     held.forget(temporary_);
 }
 
-void AtomicOutputFile::write(const void* data, std::size_t count) {
+void write_all(int descriptor, const void* data, std::size_t count, const std::filesystem::path& path) {
     const char* bytes = static_cast<const char*>(data);
     while (count > 0) {
-        const ssize_t written = ::write(descriptor_, bytes, count);
+        const ssize_t written = ::write(descriptor, bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written < 0) fail(target_, "write", errno);
+        if (written < 0) fail(path, "write", errno);
         bytes += written;
         count -= static_cast<std::size_t>(written);
     }
 }
+
+void AtomicOutputFile::write(const void* data, std::size_t count) { write_all(descriptor_, data, count, target_); }
 
 void AtomicOutputFile::commit() {
     if (fchmod(descriptor_, default_file_mode(mode_)) != 0) fail(target_, "write", errno);

@@ -9,6 +9,10 @@
 
 namespace kelvor {
 
+// Writes all count bytes to the descriptor; throws ToolError "cannot write '<path>'" with the
+// system's reason.
+void write_all(int descriptor, const void* data, std::size_t count, const std::filesystem::path& path);
+
 class AtomicOutputFile {
 public:
     enum class Mode { data, executable };

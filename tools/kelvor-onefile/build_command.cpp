@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "atomic_output_file.h"
+#include "authenticode_signing.h"
 #include "build_options.h"
 #include "command_line.h"
 #include "commands.h"
@@ -59,24 +60,27 @@ int run_build(const std::vector<std::string>& arguments) {
     std::set<std::string> value_options = {"--app", "--dir", "-o", "--output", "--level", "--threads", "--window-log",
                                            "--launcher-dir", "--cc", "--windres"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
+    value_options.insert(kSigningOptions.begin(), kSigningOptions.end());
     const CommandLine line("build", arguments, value_options, {"-h", "--help"});
     if (line.wants_help()) {
-        std::printf("%s%s%s", kBuildHelp, build_string_options_help().c_str(), kBuildToolHelp);
+        std::printf("%s%s%s%s", kBuildHelp, build_string_options_help().c_str(), signing_options_help().c_str(),
+                    kBuildToolHelp);
         return 0;
     }
     line.refuse_positional();
     const std::string output = line.output();
     const PackOptions pack = pack_options_from(line);
+    const auto signing = signing_from(line);
 
     // Everything that can be wrong with the inputs is found before the long packing starts.
     const BuildStrings strings = build_strings_from(line, output);
     check_build_strings(strings);
     const auto icon = icon_source(line);
     read_icon_set(icon);
-    std::vector<InputPath> icon_input;
+    std::vector<InputPath> other_inputs = signing_inputs(signing);
     std::error_code not_a_file;
-    if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) icon_input.push_back({"--icon", icon});
-    const auto entries = entries_from(line, output, icon_input);
+    if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) other_inputs.push_back({"--icon", icon});
+    const auto entries = entries_from(line, output, other_inputs);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
     const auto library = launcher_directory(line);
 
@@ -89,7 +93,9 @@ int run_build(const std::vector<std::string>& arguments) {
     }
     write_image_sources(work.path(), payload, strings, icon);
     // The linker writes no time stamp, so the image is the same for the same inputs.
-    const auto image = read_whole_file(link_launcher(toolchain, work.path(), library), kLargestImageBytes, "an executable");
+    auto linked = link_launcher(toolchain, work.path(), library);
+    if (signing) linked = sign_image(*signing, linked);
+    const auto image = read_whole_file(linked, kLargestImageBytes, "an executable");
 
     AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
     executable.write(image.data(), image.size());

@@ -11,5 +11,6 @@ int run_pack(const std::vector<std::string>& arguments);
 int run_list(const std::vector<std::string>& arguments);
 int run_embed(const std::vector<std::string>& arguments);
 int run_build(const std::vector<std::string>& arguments);
+int run_extract(const std::vector<std::string>& arguments);
 
 }  // namespace kelvor

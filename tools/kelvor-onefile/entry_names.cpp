@@ -58,6 +58,12 @@ std::u16string make_entry_name(const std::vector<std::string>& components,
     return name;
 }
 
+void check_entry_name(const std::u16string& name, const std::string& shown) {
+    const auto fault = entry_name_rules::check_name(name.data(), name.size());
+    if (fault != entry_name_rules::Fault::none) reject(shown, fault_text(fault));
+    if (utf8_to_utf16(utf16_to_utf8(name)) != name) reject(shown, "the name is not valid UTF-16 (a lone surrogate)");
+}
+
 std::u16string case_folded(const std::u16string& name) {
     // Windows compares names through its upper-case table; the C.UTF-8 locale's towupper is
     // the closest host equivalent. Without that locale, ASCII folding still catches the

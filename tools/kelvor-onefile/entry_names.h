@@ -17,6 +17,12 @@ namespace kelvor {
 std::u16string make_entry_name(const std::vector<std::string>& components,
                                const std::string& shown_path);
 
+// Checks a name read from a payload before it is joined to a directory: throws ToolError
+// "'<shown>': <rule>" for a name that make_entry_name would refuse, taken whole (an empty part,
+// so a backslash at its start or end; a '.' or '..' part; a drive's ':'; a device name), and
+// for one that is not well-formed UTF-16, which no host name would give back.
+void check_entry_name(const std::u16string& name, const std::string& shown);
+
 // The key under which Windows compares names: case-insensitive, so two names with equal keys
 // are the same file there.
 std::u16string case_folded(const std::u16string& name);

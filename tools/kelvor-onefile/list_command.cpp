@@ -2,7 +2,6 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "file_contents.h"
 #include "payload_block_reader.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -31,16 +30,7 @@ int run_list(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (line.positional().size() != 1) throw UsageError("list: give exactly one FILE");
-    const std::string& path = line.positional()[0];
-    const auto bytes = read_whole_file(path, kLargestImageBytes, "a launcher executable");
-
-    BlockContents contents;
-    try {
-        const BlockSpan block = find_payload_block(bytes.data(), bytes.size());
-        contents = read_payload_block(bytes.data() + block.offset, block.size);
-    } catch (const ToolError& damage) {
-        throw ToolError("'" + path + "': " + damage.what());
-    }
+    const BlockContents contents = read_payload_file(line.positional()[0]);
     std::printf("%14s  %s\n", "size", "name");
     for (const auto& entry : contents.entries) {
         std::printf("%14llu  %s\n", static_cast<unsigned long long>(entry.size), utf16_to_utf8(entry.name).c_str());

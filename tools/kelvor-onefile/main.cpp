@@ -20,6 +20,7 @@ const char kHelp[] =
     "  build   turn an application into one executable\n"
     "  pack    write a payload block from an application DLL and a directory\n"
     "  list    check a payload block (or a built executable) and list its entries\n"
+    "  extract write the files of a payload block (or a built executable) below a directory\n"
     "  embed   write the sources that place a payload and resources in a launcher\n"
     "\n"
     "  -h, --help     show this help ('kelvor-onefile COMMAND --help' for a command)\n"
@@ -30,6 +31,7 @@ int dispatch(const std::string& command, const std::vector<std::string>& argumen
     if (command == "list") return kelvor::run_list(arguments);
     if (command == "embed") return kelvor::run_embed(arguments);
     if (command == "build") return kelvor::run_build(arguments);
+    if (command == "extract") return kelvor::run_extract(arguments);
     throw kelvor::UsageError("unknown command '" + command + "'");
 }
 

@@ -7,8 +7,10 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "file_contents.h"
 #include "little_endian.h"
 #include "payload/payload_format.h"
+#include "progress_meter.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -97,6 +99,7 @@ private:
             name_.clear();
             remaining_ = contents_.entries.back().size;
             state_ = remaining_ > 0 ? State::Data : State::Name;
+            if (visit_) visit_(contents_.entries.back(), data + used, 0);
         }
         return used;
     }
@@ -152,7 +155,7 @@ void read_frame_header(const unsigned char* frame, size_t size, BlockContents& c
 // stream usually shows in the checksum as well, so a fault in the stream is reported only
 // once the frame has proved whole.
 std::uint64_t decode_frame(const unsigned char* frame, size_t size, EntryStreamParser& parser,
-                           BlockContents& contents) {
+                           BlockContents& contents, ProgressMeter* progress) {
     std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
     if (!context) throw ToolError("out of memory for the decoder");
     ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, payload_format::max_window_log);
@@ -162,8 +165,10 @@ std::uint64_t decode_frame(const unsigned char* frame, size_t size, EntryStreamP
     std::optional<ToolError> stream_fault;
     for (;;) {
         ZSTD_outBuffer out{output.data(), output.size(), 0};
+        const size_t consumed = input.pos;
         const size_t result = ZSTD_decompressStream(context.get(), &out, &input);
         if (ZSTD_isError(result)) frame_error(result, input.pos);
+        if (progress) progress->advance(input.pos - consumed);
         contents.stream_bytes += out.pos;
         try {
             if (!stream_fault) parser.feed(output.data(), out.pos);
@@ -226,7 +231,8 @@ BlockSpan find_payload_block(const unsigned char* data, size_t size) {
     throw ToolError("header: no payload block in the executable");
 }
 
-BlockContents read_payload_block(const unsigned char* block, size_t size, const EntryDataVisitor& visit_data) {
+BlockContents read_payload_block(const unsigned char* block, size_t size, const EntryDataVisitor& visit_data,
+                                 ProgressMeter* progress) {
     BlockContents contents;
     contents.block_bytes = size;
     check_header(block, size);
@@ -235,7 +241,7 @@ BlockContents read_payload_block(const unsigned char* block, size_t size, const 
     read_frame_header(frame, frame_space, contents);
 
     EntryStreamParser parser(contents, visit_data);
-    contents.frame_bytes = decode_frame(frame, frame_space, parser, contents);
+    contents.frame_bytes = decode_frame(frame, frame_space, parser, contents, progress);
     parser.finish();
     if (contents.content_size && *contents.content_size != contents.stream_bytes) {
         throw ToolError("frame: the header records " + std::to_string(*contents.content_size) + " bytes but " +
@@ -243,6 +249,21 @@ BlockContents read_payload_block(const unsigned char* block, size_t size, const 
     }
     check_tail(block, size, payload_format::header_size + contents.frame_bytes);
     return contents;
+}
+
+BlockContents read_payload_file(const std::filesystem::path& path, const EntryDataVisitor& visit_data,
+                                const char* progress_label) {
+    const auto bytes = read_whole_file(path, kLargestImageBytes, "a launcher executable");
+    try {
+        const BlockSpan block = find_payload_block(bytes.data(), bytes.size());
+        if (!progress_label) return read_payload_block(bytes.data() + block.offset, block.size, visit_data);
+        ProgressMeter progress(progress_label, block.size);
+        auto contents = read_payload_block(bytes.data() + block.offset, block.size, visit_data, &progress);
+        progress.finish();
+        return contents;
+    } catch (const ToolError& damage) {
+        throw ToolError("'" + path.string() + "': " + damage.what());
+    }
 }
 
 }  // namespace kelvor

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,13 +37,23 @@ struct BlockSpan {
 };
 BlockSpan find_payload_block(const unsigned char* data, std::size_t size);
 
-// Called with each piece of an entry's data, in order.
+// Called once as each entry begins, with count 0 (an empty entry gets only this call), then
+// with each piece of its data, in order. A ToolError that it throws ends the reading, but is
+// reported only when the frame has proved whole: damage, when there is any, is named first.
 using EntryDataVisitor =
     std::function<void(const ListedEntry& entry, const unsigned char* data, std::size_t count)>;
 
+class ProgressMeter;
+
 // Throws ToolError whose message begins with the part that is wrong ("header:", "frame:",
-// "entry stream:", "tail:") and says where.
+// "entry stream:", "tail:") and says where. progress, when given, advances by the bytes of the
+// frame as they are decoded.
 BlockContents read_payload_block(const unsigned char* block, std::size_t size,
-                                 const EntryDataVisitor& visit_data = nullptr);
+                                 const EntryDataVisitor& visit_data = nullptr, ProgressMeter* progress = nullptr);
+
+// The same for a payload block file or a launcher executable (see find_payload_block), with
+// the file named in every message.
+BlockContents read_payload_file(const std::filesystem::path& path, const EntryDataVisitor& visit_data = nullptr,
+                                const char* progress_label = nullptr);
 
 }  // namespace kelvor

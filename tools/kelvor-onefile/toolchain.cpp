@@ -18,8 +18,6 @@ extern char** environ;
 
 namespace kelvor {
 
-namespace {
-
 bool on_path(const std::string& program) {
     if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
     const char* path = std::getenv("PATH");
@@ -32,6 +30,8 @@ bool on_path(const std::string& program) {
     }
     return false;
 }
+
+namespace {
 
 std::string find_program(const std::optional<std::string>& given, const std::vector<std::string>& names,
                          const char* what, const char* option) {
@@ -48,20 +48,28 @@ std::string find_program(const std::optional<std::string>& given, const std::vec
 
 // Starts the program with this thread's blocked signals unblocked again (it would inherit
 // them, and an interruption could not end it) and records it for the clean-up of an
-// interrupted run; output_descriptor, when given, becomes its standard output.
-pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor) {
+// interrupted run; output_descriptor, when given, becomes its standard output. A program
+// started apart from the terminal reads /dev/null and runs in a session of its own, with its
+// standard error joined to its output: it cannot open /dev/tty to prompt and wait for an
+// answer. (An interruption still reaches it: the tool passes it on.)
+pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor,
+                    bool apart_from_terminal = false) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
+    if (apart_from_terminal) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDERR_FILENO);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | (apart_from_terminal ? POSIX_SPAWN_SETSID : 0));
     pid_t child = 0;
     TemporariesLock held;
     const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
@@ -83,6 +91,31 @@ int wait_for(pid_t child) {
 
 void require_success(const std::string& step, const std::vector<std::string>& arguments, int status) {
     if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
+}
+
+// Runs the program with its output read through a pipe into output; returns its status.
+int run_with_output(const std::string& step, const std::vector<std::string>& arguments, std::string& output,
+                    bool apart_from_terminal) {
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
+    pid_t child = 0;
+    try {
+        child = start_program(step, arguments, pipe_ends[1], apart_from_terminal);
+    } catch (...) {
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+        throw;
+    }
+    close(pipe_ends[1]);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        output.append(buffer, static_cast<size_t>(count));
+    }
+    close(pipe_ends[0]);
+    return wait_for(child);
 }
 
 // The compiler's own specs with the UCRT in place of its default runtime, as the launcher
@@ -116,28 +149,14 @@ void run_program(const std::string& step, const std::vector<std::string>& argume
 
 // Read through a pipe while the program runs, so that no temporary file holds it.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
-    int pipe_ends[2];
-    if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
-    pid_t child = 0;
-    try {
-        child = start_program(step, arguments, pipe_ends[1]);
-    } catch (...) {
-        close(pipe_ends[0]);
-        close(pipe_ends[1]);
-        throw;
-    }
-    close(pipe_ends[1]);
     std::string output;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        output.append(buffer, static_cast<size_t>(count));
-    }
-    close(pipe_ends[0]);
-    require_success(step, arguments, wait_for(child));
+    require_success(step, arguments, run_with_output(step, arguments, output, false));
     return output;
+}
+
+int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                       std::string& output) {
+    return run_with_output(step, arguments, output, true);
 }
 
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,

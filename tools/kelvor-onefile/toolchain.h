@@ -17,12 +17,22 @@ struct Toolchain {
 // Throws ToolError when a program cannot be found.
 Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler);
 
+// Whether a program can be run: a path to an executable file, or a name found on PATH.
+bool on_path(const std::string& program);
+
 // Runs a program with the tool's own standard streams; throws ToolError naming the step when
 // it cannot be started or does not exit with 0.
 void run_program(const std::string& step, const std::vector<std::string>& arguments);
 
 // The program's output on stdout; throws like run_program.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments);
+
+// Runs a program that must never wait for an answer from the terminal (one that may ask for a
+// password): it reads /dev/null in a session of its own, and what it writes on stdout and
+// stderr is kept in output, for the caller to show. Returns its exit status; throws ToolError
+// only when it cannot be started.
+int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                       std::string& output);
 
 // Links work/out.exe from the image sources in work and the launcher library in
 // launcher_directory, with the flags of cmake/KelvorOnefileLinking.cmake: the same inputs give

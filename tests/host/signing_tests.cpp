@@ -1,0 +1,226 @@
+// Signing a built executable with osslsigncode: the signature verifies and covers the payload,
+// the payload is still found behind it, the same inputs give the same bytes when the signing
+// time is fixed, and a failure or an interruption while signing leaves nothing behind.
+//
+// The cross toolchain is replaced by a stand-in whose "linked" executable is a small DLL image
+// with the payload block after it: osslsigncode signs it as it signs any image, and the host
+// tests need no launcher library.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "payload_block_reader.h"
+#include "tool_support.h"
+
+namespace kelvor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::run_tool_under;
+using testing::write_file;
+
+// Runs a shell command whose paths lie in the scratch folder; true when it exits with 0.
+bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+class Signing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!shell("command -v osslsigncode >/dev/null && command -v openssl >/dev/null")) {
+            GTEST_SKIP() << "osslsigncode or openssl is missing (scripts/setup installs them)";
+        }
+        for (const char* directory : {"tmp", "out", "launcher", "no-programs"}) fs::create_directory(scratch_ / directory);
+        for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
+            write_file(scratch_ / "launcher" / library, "");
+        }
+        write_file(scratch_ / "app.dll", testing::dll_image());
+        write_file(scratch_ / "image.dll", testing::dll_image());
+        write_file(scratch_ / "cc",
+                   "#!/bin/sh\n"
+                   "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+                   "case \"$out\" in *.exe) /bin/cat '" + (scratch_ / "image.dll").string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
+        fs::permissions(scratch_ / "cc", fs::perms::owner_all);
+        // The passphrase goes to openssl from a file, as it goes to the tool.
+        write_file(scratch_ / "pass.txt", "correct horse\n");
+        write_file(scratch_ / "wrong.txt", "wrong horse\n");
+        const std::string s = scratch_.path().string();
+        ASSERT_TRUE(shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + s + "/key.pem -out " + s +
+                          "/cert.pem -days 3650 -subj /CN=Kelvor-Test -batch 2>/dev/null &&"
+                          " openssl pkey -in " + s + "/key.pem -aes256 -passout file:" + s + "/pass.txt -out " + s +
+                          "/encrypted.pem && openssl genpkey -algorithm RSA -out " + s + "/other.pem 2>/dev/null"));
+    }
+
+    std::vector<std::string> build_args(const std::string& name, std::vector<std::string> extra) const {
+        std::vector<std::string> arguments = {"build", "--app", (scratch_ / "app.dll").string(), "-o",
+                                              (scratch_ / "out" / name).string(), "--launcher-dir",
+                                              (scratch_ / "launcher").string(), "--cc", (scratch_ / "cc").string(),
+                                              "--windres", "/bin/true", "--level", "1"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+    std::vector<std::string> signed_with(const std::string& key, std::vector<std::string> extra = {}) const {
+        extra.insert(extra.begin(), {"--sign-key", (scratch_ / key).string(), "--sign-cert", (scratch_ / "cert.pem").string()});
+        return extra;
+    }
+    // The tool with TMPDIR in the scratch folder, to see that it leaves nothing there.
+    testing::ToolRun run(const std::vector<std::string>& arguments, std::vector<std::string> environment = {}) const {
+        environment.insert(environment.begin(), {"/usr/bin/env", "TMPDIR=" + (scratch_ / "tmp").string()});
+        return run_tool_under(environment, arguments);
+    }
+    bool verifies(const fs::path& executable) const {
+        return shell("osslsigncode verify -CAfile " + (scratch_ / "cert.pem").string() + " -in " + executable.string() +
+                     " >" + (scratch_ / "verify.log").string() + " 2>&1");
+    }
+    bool left_nothing() const { return fs::is_empty(scratch_ / "out") && fs::is_empty(scratch_ / "tmp"); }
+
+    testing::ScratchDirectory scratch_;
+};
+
+TEST_F(Signing, SignatureVerifiesCoversThePayloadAndLeavesItListable) {
+    const auto built = run(build_args("App.exe", signed_with("key.pem")));
+    ASSERT_EQ(built.exit_code, 0) << built.err;
+    const fs::path executable = scratch_ / "out" / "App.exe";
+    EXPECT_TRUE(verifies(executable)) << testing::read_file(scratch_ / "verify.log");
+    // The certificate table follows the payload, at the end of the file.
+    const auto listed = testing::run_tool({"list", executable.string()});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_NE(listed.out.find(" app.dll\n"), std::string::npos) << listed.out;
+
+    auto bytes = testing::read_bytes(executable);
+    const BlockSpan block = find_payload_block(bytes.data(), bytes.size());
+    EXPECT_EQ(block.offset, testing::dll_image().size());
+    bytes[block.offset + block.size / 2] ^= 0x01;
+    write_file(scratch_ / "changed.exe", std::string(bytes.begin(), bytes.end()));
+    EXPECT_FALSE(verifies(scratch_ / "changed.exe")) << "one changed payload byte must break the signature";
+}
+
+// osslsigncode records the signing time; with SOURCE_DATE_EPOCH fixed, and an RSA key (whose
+// signatures have no random part), the same inputs give the same bytes.
+TEST_F(Signing, FixedSigningTimeGivesTheSameBytesWithAnEncryptedKey) {
+    const auto encrypted = signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "pass.txt").string()});
+    for (const char* name : {"One.exe", "Two.exe"}) {
+        const auto built = run(build_args(name, encrypted), {"SOURCE_DATE_EPOCH=1700000000"});
+        ASSERT_EQ(built.exit_code, 0) << built.err;
+    }
+    EXPECT_TRUE(verifies(scratch_ / "out" / "One.exe")) << testing::read_file(scratch_ / "verify.log");
+    EXPECT_NE(testing::read_file(scratch_ / "verify.log").find("Signing time: Nov 14 22:13:20 2023"), std::string::npos)
+        << testing::read_file(scratch_ / "verify.log");
+    EXPECT_EQ(testing::read_bytes(scratch_ / "out" / "One.exe"), testing::read_bytes(scratch_ / "out" / "Two.exe"));
+}
+
+TEST_F(Signing, FailuresNameTheCauseAndLeaveNothing) {
+    const struct {
+        const char* label;
+        std::vector<std::string> options;
+        std::vector<std::string> environment;
+        const char* message;
+    } cases[] = {
+        {"wrong passphrase", signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "wrong.txt").string()}), {},
+         "signing failed: osslsigncode exited with 255: Failed to decode private key file"},
+        // Without a passphrase osslsigncode would ask the terminal; apart from it, it fails.
+        {"no passphrase", signed_with("encrypted.pem"), {}, "(Wrong password?)"},
+        {"key of another certificate", signed_with("other.pem"), {}, "consistency of a private key"},
+        {"unreachable timestamp server", signed_with("key.pem", {"--sign-timestamp", "http://127.0.0.1:1"}), {},
+         "RFC 3161 timestamping failed"},
+        {"no osslsigncode", signed_with("key.pem"), {"PATH=" + (scratch_ / "no-programs").string()},
+         "signing needs osslsigncode, which is not on PATH"},
+        {"bad SOURCE_DATE_EPOCH", signed_with("key.pem"), {"SOURCE_DATE_EPOCH=soon"},
+         "SOURCE_DATE_EPOCH 'soon' is not a number of seconds"},
+        {"missing key", signed_with("none.pem"), {}, "none.pem': No such file"},
+        {"output over the key", signed_with("key.pem", {"-o", (scratch_ / "key.pem").string()}), {},
+         "is the file given with --sign-key"},
+    };
+    for (const auto& c : cases) {
+        const auto failed = run(build_args("App.exe", c.options), c.environment);
+        EXPECT_EQ(failed.exit_code, 1) << c.label;
+        EXPECT_NE(failed.err.find(c.message), std::string::npos) << c.label << ": " << failed.err;
+        EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+        EXPECT_TRUE(left_nothing()) << c.label;
+    }
+}
+
+// Run from a terminal with an encrypted key and no passphrase, osslsigncode would ask for it
+// on /dev/tty and wait there for ever; run apart from the terminal, it fails at once.
+TEST_F(Signing, NeverWaitsForAPassphraseAtTheTerminal) {
+    auto arguments = build_args("App.exe", signed_with("encrypted.pem"));
+    arguments.insert(arguments.begin(), KELVOR_ONEFILE_TOOL_PATH);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t tool = forkpty(&terminal, nullptr, nullptr, nullptr);  // the tool's controlling terminal
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+        setenv("TMPDIR", (scratch_ / "tmp").c_str(), 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    pollfd reading{terminal, POLLIN, 0};
+    for (ssize_t count = 1; count > 0 && poll(&reading, 1, 30000) == 1;) {
+        count = read(terminal, buffer, sizeof buffer);  // EIO once the tool has ended
+        if (count > 0) shown.append(buffer, static_cast<size_t>(count));
+    }
+    int status = 0;
+    bool ended = false;
+    for (int waited_ms = 0; !(ended = waitpid(tool, &status, WNOHANG) == tool) && waited_ms < 10000; waited_ms += 10) {
+        usleep(10000);
+    }
+    if (!ended) {
+        kill(tool, SIGKILL);
+        waitpid(tool, &status, 0);
+        FAIL() << "the build waited at the terminal: " << shown;
+    }
+    close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << shown;
+    EXPECT_NE(shown.find("signing failed"), std::string::npos) << shown;
+    EXPECT_TRUE(left_nothing());
+}
+
+// A timestamp server that takes the connection and never answers holds osslsigncode at work:
+// the interruption comes while it signs.
+TEST_F(Signing, InterruptedWhileSigningLeavesNothingAndEndsTheSigner) {
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    const pid_t tool = testing::start_tool(build_args("App.exe", signed_with("key.pem", {"--sign-timestamp", url})),
+                                           scratch_ / "tmp");
+    ASSERT_GT(tool, 0);
+    pollfd waiting{server, POLLIN, 0};
+    const bool connected = poll(&waiting, 1, 30000) == 1;
+    const int connection = connected ? accept4(server, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    kill(tool, connected ? SIGTERM : SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    ASSERT_GE(connection, 0) << "osslsigncode never asked the timestamp server";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+    EXPECT_TRUE(left_nothing());
+    // The signer has ended too: its side of the connection closes.
+    char buffer[4096];
+    pollfd reading{connection, POLLIN, 0};
+    ssize_t count = 1;
+    while (count > 0 && poll(&reading, 1, 10000) == 1) count = read(connection, buffer, sizeof buffer);
+    EXPECT_EQ(count, 0) << "osslsigncode still holds the connection";
+    close(connection);
+    close(server);
+}
+
+}  // namespace
+}  // namespace kelvor

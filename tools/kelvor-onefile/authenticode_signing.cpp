@@ -1,0 +1,107 @@
+#include "authenticode_signing.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "file_contents.h"
+#include "tool_error.h"
+#include "toolchain.h"
+
+namespace kelvor {
+
+namespace {
+
+const char kSigner[] = "osslsigncode";
+
+// The moment the signature records (its signing-time attribute). osslsigncode takes the
+// current time otherwise, so a signed executable would differ from build to build.
+std::optional<std::string> signing_time() {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch == nullptr) return std::nullopt;
+    const std::string text = epoch;
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw ToolError("SOURCE_DATE_EPOCH '" + text + "' is not a number of seconds since 1970");
+    }
+    return text;
+}
+
+// osslsigncode's own lines, less the OpenSSL error queue it prints after them
+// ("40F0...:error:..."), the prompts it cannot answer and its final verdict.
+std::string explanation(const std::string& output) {
+    std::istringstream lines(output);
+    const std::string prompt = "Enter PEM pass phrase:";
+    std::string line, joined;
+    while (std::getline(lines, line)) {
+        for (size_t at; (at = line.find(prompt)) != std::string::npos;) line.erase(at, prompt.size());
+        line.erase(0, line.find_first_not_of(" \t"));
+        const size_t colon = line.find(":error:");
+        const bool queue = colon != std::string::npos && colon > 0 &&
+                           line.find_first_not_of("0123456789ABCDEFabcdef") == colon;
+        if (line.empty() || queue || line == "Failed") continue;
+        joined += (joined.empty() ? "" : "; ") + line;
+    }
+    return joined;
+}
+
+}  // namespace
+
+std::string signing_options_help() {
+    return
+    "  --sign-key KEY             sign the executable with Authenticode (through osslsigncode),\n"
+    "                             with this private key (PEM or DER)\n"
+    "  --sign-cert CERT           the key's certificate, any intermediate ones after it (PEM or DER)\n"
+    "  --sign-pass-file FILE      the passphrase of an encrypted key: the whole of FILE, less a\n"
+    "                             line end at its end (never put on a command line)\n"
+    "  --sign-timestamp URL       countersign by this RFC 3161 timestamp server, so the signature\n"
+    "                             stays valid after the certificate expires; each build then\n"
+    "                             differs. Without it, the signature records SOURCE_DATE_EPOCH\n"
+    "                             when set (the same inputs and RSA key give the same bytes),\n"
+    "                             else the time of the build\n";
+}
+
+std::optional<Signing> signing_from(const CommandLine& line) {
+    const auto key = line.value("--sign-key");
+    const auto certificate = line.value("--sign-cert");
+    if (!key && !certificate) {
+        for (const char* option : {"--sign-pass-file", "--sign-timestamp"}) {
+            if (line.value(option)) throw UsageError(std::string("build: ") + option + " needs --sign-key and --sign-cert");
+        }
+        return std::nullopt;
+    }
+    if (!key || !certificate) throw UsageError("build: --sign-key and --sign-cert go together");
+    Signing signing{*key, *certificate, line.value("--sign-pass-file"), line.value("--sign-timestamp"), signing_time()};
+    // Regular files that can be read: osslsigncode would wait on a FIFO.
+    for (const auto& input : signing_inputs(signing)) InputFile{input.path};
+    if (!on_path(kSigner)) {
+        throw ToolError(std::string("signing needs ") + kSigner + ", which is not on PATH; install Debian's " + kSigner +
+                        " package (scripts/setup does)");
+    }
+    return signing;
+}
+
+std::vector<InputPath> signing_inputs(const std::optional<Signing>& signing) {
+    if (!signing) return {};
+    std::vector<InputPath> inputs = {{"--sign-key", signing->key}, {"--sign-cert", signing->certificate}};
+    if (signing->passphrase_file) inputs.push_back({"--sign-pass-file", *signing->passphrase_file});
+    return inputs;
+}
+
+std::filesystem::path sign_image(const Signing& signing, const std::filesystem::path& image) {
+    const auto signed_image = image.parent_path() / ("signed-" + image.filename().string());
+    std::vector<std::string> command = {kSigner, "sign", "-h", "sha256", "-key", signing.key.string(),
+                                        "-certs", signing.certificate.string()};
+    if (signing.passphrase_file) command.insert(command.end(), {"-readpass", signing.passphrase_file->string()});
+    if (signing.timestamp_server) command.insert(command.end(), {"-ts", *signing.timestamp_server});
+    if (signing.signing_time) command.insert(command.end(), {"-time", *signing.signing_time});
+    command.insert(command.end(), {"-in", image.string(), "-out", signed_image.string()});
+    std::string output;
+    const int status = program_output_apart_from_terminal("signing", command, output);
+    if (status != 0) {
+        const std::string why = explanation(output);
+        throw ToolError(std::string("signing failed: ") + kSigner + " exited with " + std::to_string(status) +
+                        (why.empty() ? "" : ": " + why));
+    }
+    return signed_image;
+}
+
+}  // namespace kelvor
