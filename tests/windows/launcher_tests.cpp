@@ -28,22 +28,6 @@ std::wstring windows_path(std::wstring path) {
     return path;
 }
 
-std::wstring from_hex_units(const std::string& hex) {
-    std::wstring text;
-    for (size_t at = 0; at + 4 <= hex.size(); at += 5) text.push_back(static_cast<wchar_t>(std::stoul(hex.substr(at, 4), nullptr, 16)));
-    return text;
-}
-
-// The arguments run_code received, from the probe's "args" report.
-std::vector<std::wstring> reported_arguments(const std::string& out) {
-    std::vector<std::wstring> arguments;
-    for (const auto& value : reported(out, "arg")) {
-        const size_t space = value.find(' ');
-        arguments.push_back(space == std::string::npos ? L"" : from_hex_units(value.substr(space + 1)));
-    }
-    return arguments;
-}
-
 TEST_F(LauncherTest, ArgumentsReachRunCodeExactly) {
     const std::vector<std::wstring> tricky = {
         L"plain",        L"two words",     L"tab\there",     L"say \"hi\"",     L"C:\\a b\\",
