@@ -51,6 +51,7 @@ DWORD wait_for_child_exit() {
     if (child != nullptr) {
         WaitForSingleObject(child, INFINITE);
         if (!GetExitCodeProcess(child, &exit_code)) exit_code = 1;
+        record_child_exit_code(exit_code);
         CloseHandle(release_child_process());
     }
     return exit_code;

@@ -88,7 +88,7 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     const bool child = is_child_run();
     if (!child) prepare_parent_environment();
     find_target_directory(path_template);
-    if (!child && !SetConsoleCtrlHandler(console_control_handler, TRUE)) exit_with_message(message_register_handler);
+    if (!register_console_handlers(!child)) exit_with_message(message_register_handler);
     // Built before anything is written, so that a command line too long for the child ends
     // the run with nothing on disk.
     if (!child) prepare_child_command_line();

@@ -10,10 +10,17 @@ constexpr DWORD child_grace_ms = 5000;
 constexpr int further_deletion_attempts = 20;
 constexpr DWORD pause_between_attempts_ms = 100;
 
+// The child's exit code is recorded only when it ended by itself; a child terminated here ends
+// with the code the record holds until then.
 void end_child() {
     HANDLE child = duplicate_child_process();
     if (child == nullptr) return;
-    if (WaitForSingleObject(child, child_grace_ms) != WAIT_OBJECT_0) TerminateProcess(child, STATUS_CONTROL_C_EXIT);
+    DWORD exit_code = 0;
+    if (WaitForSingleObject(child, child_grace_ms) != WAIT_OBJECT_0) {
+        TerminateProcess(child, STATUS_CONTROL_C_EXIT);
+    } else if (GetExitCodeProcess(child, &exit_code)) {
+        record_child_exit_code(exit_code);
+    }
     CloseHandle(child);
 }
 
@@ -51,4 +58,16 @@ BOOL WINAPI console_control_handler(DWORD event) {
             break;
     }
     return FALSE;
+}
+
+BOOL WINAPI end_interrupted_run(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    ExitProcess(interrupted_run_exit_code());
+}
+
+bool register_console_handlers(bool parent_run) {
+    // Handlers are called from the last registered to the first.
+    const bool ending = SetConsoleCtrlHandler(end_interrupted_run, TRUE) != FALSE;
+    if (!parent_run) return true;
+    return ending && SetConsoleCtrlHandler(console_control_handler, TRUE) != FALSE;
 }

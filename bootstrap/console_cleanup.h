@@ -14,5 +14,17 @@
 void cleanup_child_and_directory();
 
 // Runs the clean-up for events 0, 1, 2, 5 and 6, and returns FALSE for every event, so that
-// the next handler (normally the system's, which ends the process) runs as well.
+// the next handler runs as well: end_interrupted_run, then the system's.
 BOOL WINAPI console_control_handler(DWORD event);
+
+// Ends the process on Ctrl-C and Ctrl-Break, as Windows' own handling does, but with
+// interrupted_run_exit_code(): in a parent run the child's exit code (so the run ends with the
+// same code whether this thread or the main thread gets there first), STATUS_CONTROL_C_EXIT in
+// a child run or before a child has ended. Wine's own handling ends a process with 0, which
+// would make an interrupted run look like a success. Returns FALSE for other events.
+BOOL WINAPI end_interrupted_run(DWORD event);
+
+// Registers end_interrupted_run, and in a parent run console_control_handler after it (so that
+// it is called before it). Handlers that the application adds later are called first of all.
+// False when a parent run's registration fails; a child run goes on without its handler.
+bool register_console_handlers(bool parent_run);

@@ -7,6 +7,7 @@ std::atomic<bool> unpacking_started{false};
 namespace {
 
 HANDLE child_process = nullptr;
+std::atomic<DWORD> child_exit_code{static_cast<DWORD>(STATUS_CONTROL_C_EXIT)};
 
 // Guards child_process between the main thread and the console handler's thread. It is held
 // only to read or change the handle, never across a wait.
@@ -42,3 +43,7 @@ HANDLE duplicate_child_process() {
     ReleaseSRWLockShared(&child_process_lock);
     return own;
 }
+
+void record_child_exit_code(DWORD code) { child_exit_code = code; }
+
+DWORD interrupted_run_exit_code() { return child_exit_code; }

@@ -29,3 +29,9 @@ void store_child_process(HANDLE process);  // main thread, after the child has s
 HANDLE stored_child_process();            // main thread: the handle, still stored, or null
 HANDLE release_child_process();           // main thread: clears it; the caller closes it
 HANDLE duplicate_child_process();         // any thread: its own handle to close, or null
+
+// The exit code of a run that a console event ends: the child's, once the main thread or the
+// console handler has seen the child end (both see the same child, so they agree), and
+// STATUS_CONTROL_C_EXIT before that or when there is no child.
+void record_child_exit_code(DWORD code);
+DWORD interrupted_run_exit_code();

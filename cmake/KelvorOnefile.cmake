@@ -21,18 +21,29 @@ function(_kelvor_absolute out path)
   endif()
 endfunction()
 
-# kelvor_pack_payload(OUTPUT file APP dll [DIR dir] [DEPENDS ...] [OPTIONS ...])
+# kelvor_pack_payload(OUTPUT file {APP dll [DIR dir] | EXE program DIR dir} [DEPENDS ...] [OPTIONS ...])
 # Packs a payload block at build time, again whenever the DLL, a file below DIR (a file added
 # there is found at the next configure, which the build runs itself) or a DEPENDS item
 # changes. APP and DIR are paths; OPTIONS go to "kelvor-onefile pack" (--level, --threads).
+# EXE instead of APP packs an ordinary program: its path relative to DIR, started by the runner
+# DLL (KelvorOnefile::runner), which is packed as the first entry.
 # Files that the build itself writes (a DLL given by a path that does not exist yet, files
 # below DIR) are waited for through DEPENDS, which names them or what writes them.
 function(kelvor_pack_payload)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;APP;DIR" "DEPENDS;OPTIONS")
-  _kelvor_absolute(_app "${arg_APP}")
-  set(_app_depends "")
-  if(_app MATCHES "^\\$<" OR EXISTS "${_app}")
-    set(_app_depends "${_app}")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;APP;EXE;DIR" "DEPENDS;OPTIONS")
+  if(arg_EXE)
+    if(arg_APP OR NOT arg_DIR)
+      message(FATAL_ERROR "kelvor_pack_payload: EXE takes a program's path relative to DIR, and no APP")
+    endif()
+    set(_first_args --exe "${arg_EXE}" --launcher-dir "$<TARGET_FILE_DIR:KelvorOnefile::runner>")
+    set(_first_depends "$<TARGET_FILE:KelvorOnefile::runner>")
+  else()
+    _kelvor_absolute(_app "${arg_APP}")
+    set(_first_args --app "${_app}")
+    set(_first_depends "")
+    if(_app MATCHES "^\\$<" OR EXISTS "${_app}")
+      set(_first_depends "${_app}")
+    endif()
   endif()
   set(_dir_args "")
   set(_dir_depends "")
@@ -43,8 +54,8 @@ function(kelvor_pack_payload)
   endif()
   add_custom_command(
     OUTPUT "${arg_OUTPUT}"
-    COMMAND "${KELVOR_ONEFILE_TOOL}" pack --app "${_app}" ${_dir_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
-    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${_app_depends} ${arg_DEPENDS} ${_dir_depends}
+    COMMAND "${KELVOR_ONEFILE_TOOL}" pack ${_first_args} ${_dir_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
+    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${_first_depends} ${arg_DEPENDS} ${_dir_depends}
     COMMENT "Packing ${arg_OUTPUT}"
     VERBATIM)
 endfunction()
@@ -110,33 +121,49 @@ function(kelvor_add_image_sources target)
   target_sources(${target} PRIVATE "${_directory}/image-data.S" "${_directory}/resources.rc")
 endfunction()
 
-# kelvor_add_onefile(NAME name APP dll-target-or-path [DIR dir] [COMPANY text] [PRODUCT text]
-#                    [VERSION text] [PRODUCT_VERSION text] [DESCRIPTION text] [ICON path]
-#                    [TEMPLATE text] [PACK_OPTIONS ...] [DEPENDS ...])
+# kelvor_add_onefile(NAME name {APP dll-target-or-path | EXE program} [DIR dir] [CONSOLE]
+#                    [COMPANY text] [PRODUCT text] [VERSION text] [PRODUCT_VERSION text]
+#                    [DESCRIPTION text] [ICON path] [TEMPLATE text] [WINDOW_LOG n] [PACK_OPTIONS ...]
+#                    [DEPENDS ...])
 # One executable, name.exe, that carries the application DLL and the files below DIR, linked
 # with KelvorOnefile::launcher: the same bytes as "kelvor-onefile build" gives from the same
-# inputs. DEPENDS names files or targets that the payload is packed after and again whenever
+# inputs. EXE names an ordinary program by its path relative to DIR instead (see
+# kelvor_pack_payload). CONSOLE makes a console-subsystem executable (the default is the GUI
+# subsystem). WINDOW_LOG sets the payload's window to 2^n bytes (the default is the smallest
+# that holds the payload, at most 16 MiB). DEPENDS names files or targets that the payload is packed after and again whenever
 # they change (files below DIR that the build itself writes, for instance).
 function(kelvor_add_onefile)
-  cmake_parse_arguments(PARSE_ARGV 0 arg ""
-                        "NAME;APP;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE"
+  cmake_parse_arguments(PARSE_ARGV 0 arg "CONSOLE"
+                        "NAME;APP;EXE;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE;WINDOW_LOG"
                         "PACK_OPTIONS;DEPENDS")
   set(_depends ${arg_DEPENDS})
-  if(TARGET "${arg_APP}")
+  if(arg_EXE)
+    set(_first EXE "${arg_EXE}")
+  elseif(TARGET "${arg_APP}")
     list(APPEND _depends "${arg_APP}")
-    set(_app "$<TARGET_FILE:${arg_APP}>")
+    set(_first APP "$<TARGET_FILE:${arg_APP}>")
   else()
-    set(_app "${arg_APP}")
+    set(_first APP "${arg_APP}")
   endif()
   set(_dir_args "")
   if(arg_DIR)
     set(_dir_args DIR "${arg_DIR}")
   endif()
   set(_payload "${CMAKE_CURRENT_BINARY_DIR}/${arg_NAME}.payload")
-  kelvor_pack_payload(OUTPUT "${_payload}" APP "${_app}" ${_dir_args} DEPENDS ${_depends} OPTIONS ${arg_PACK_OPTIONS})
+  set(_pack_options ${arg_PACK_OPTIONS})
+  if(arg_WINDOW_LOG)
+    list(APPEND _pack_options --window-log "${arg_WINDOW_LOG}")
+  endif()
+  kelvor_pack_payload(OUTPUT "${_payload}" ${_first} ${_dir_args} DEPENDS ${_depends} OPTIONS ${_pack_options})
 
-  # Its own sources are assembly and a resource script; the launcher library is C++.
-  add_executable(${arg_NAME} WIN32)
+  # Its own sources are assembly and a resource script; the launcher library is C++ and brings
+  # the subsystem's link flags, which follow KELVOR_ONEFILE_CONSOLE.
+  if(arg_CONSOLE)
+    add_executable(${arg_NAME})
+    set_target_properties(${arg_NAME} PROPERTIES KELVOR_ONEFILE_CONSOLE ON)
+  else()
+    add_executable(${arg_NAME} WIN32)
+  endif()
   set_target_properties(${arg_NAME} PROPERTIES LINKER_LANGUAGE CXX)
   set(_strings "")
   foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
@@ -150,7 +177,8 @@ endfunction()
 
 # kelvor_link_launcher(target)
 # Links an executable target that has its image sources (kelvor_add_image_sources) with the
-# launcher library, the way kelvor_add_onefile does; the link options come with the library.
+# launcher library, the way kelvor_add_onefile does; the link options come with the library, the
+# console subsystem's when the target's property KELVOR_ONEFILE_CONSOLE is true.
 function(kelvor_link_launcher target)
   target_link_libraries(${target} PRIVATE KelvorOnefile::launcher)
 endfunction()

@@ -21,14 +21,22 @@ set(KELVOR_PROGRAM_LINK_FLAGS -static -Wl,--defsym=_setjmp=setjmp)
 # header's time stamp is 0).
 set(KELVOR_REPRODUCIBLE_LINK_FLAGS -s -Wl,--no-insert-timestamp)
 
-# Launcher executables: a GUI-subsystem program with a wide entry function, which lives in the
-# launcher library (the runtime's start-up, linked after it, asks for it, so the linker is told
-# to take it up front); 16 MiB of stack reserve for the main thread, on which the application
-# runs (the commit stays at the linker's 4 KiB); sections aligned to whole pages in the file as
-# in memory, so that a loader can map the payload from the file instead of reading it (Wine
-# reads images with a smaller file alignment).
+# Launcher executables: a wide entry function, wWinMain, which lives in the launcher library.
+# The runtime's start-up (crt2u) calls wmain, and libmingw32, linked after the launcher library,
+# supplies a wmain that calls wWinMain; so the linker is told to take wWinMain up front. 16 MiB
+# of stack reserve for the main thread, on which the application runs (the commit stays at the
+# linker's 4 KiB); sections aligned to whole pages in the file as in memory, so that a loader
+# can map the payload from the file instead of reading it (Wine reads images with a smaller
+# file alignment).
 set(KELVOR_LAUNCHER_LINK_FLAGS
-    -municode -mwindows -Wl,--undefined=wWinMain -Wl,--stack,16777216 -Wl,--file-alignment,4096)
+    -municode -Wl,--undefined=wWinMain -Wl,--stack,16777216 -Wl,--file-alignment,4096)
+
+# The subsystem, one of these after the flags above: a GUI program with no window (the default),
+# or a console program for command-line applications, which a shell waits for and which shares
+# its console with the child run. Both start the same way, through wmain to wWinMain; only the
+# subsystem field of the image and the libraries the compiler adds for -mwindows differ.
+set(KELVOR_GUI_SUBSYSTEM_FLAGS -mwindows)
+set(KELVOR_CONSOLE_SUBSYSTEM_FLAGS -mconsole)
 
 # The system libraries the launcher library imports from, after it on the link line (advapi32
 # and shell32 it looks up at run time). kernel32 is named although the compiler's specs link it

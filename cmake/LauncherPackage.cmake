@@ -1,15 +1,19 @@
 # What "cmake --install" puts under a prefix from the Windows build: the launcher library and
-# the CMake package that outside projects load with find_package(KelvorOnefile 0.1), which
-# gives them KelvorOnefile::launcher (the same name as in this tree) and kelvor_add_onefile.
+# the runner DLL, and the CMake package that outside projects load with
+# find_package(KelvorOnefile 0.1), which gives them KelvorOnefile::launcher and
+# KelvorOnefile::runner (the same names as in this tree) and kelvor_add_onefile.
 # The host build installs the tool itself and the default icons.
 include(CMakePackageConfigHelpers)
 
 set_target_properties(kelvor_launcher PROPERTIES EXPORT_NAME launcher)
 set_target_properties(kelvor_launcher_core PROPERTIES EXPORT_NAME launcher_core)
 set_target_properties(kelvor_zstd_decompress PROPERTIES EXPORT_NAME zstd_decompress)
-# The libraries go where "kelvor-onefile build" looks for them beside its bin directory.
-install(TARGETS kelvor_launcher kelvor_launcher_core kelvor_zstd_decompress EXPORT KelvorOnefileTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile)
+set_target_properties(kelvor_runner PROPERTIES EXPORT_NAME runner)
+# The libraries and the runner DLL go where "kelvor-onefile build" looks for them beside its bin
+# directory.
+install(TARGETS kelvor_launcher kelvor_launcher_core kelvor_zstd_decompress kelvor_runner EXPORT KelvorOnefileTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile)
 
 set(KELVOR_PACKAGE_DIRECTORY ${CMAKE_INSTALL_LIBDIR}/cmake/KelvorOnefile)
 install(EXPORT KelvorOnefileTargets NAMESPACE KelvorOnefile:: DESTINATION ${KELVOR_PACKAGE_DIRECTORY})

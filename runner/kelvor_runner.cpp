@@ -5,7 +5,8 @@
 // directory inherited, waits, and returns the program's exit code. The program and every
 // process it starts belong to a job that ends them all when the runner ends (its process
 // terminated by the launcher's clean-up after Ctrl-C or a closed console), so that the clean-up
-// never meets a survivor holding files.
+// never meets a survivor holding files. Ctrl-C and Ctrl-Break are the program's to answer: the
+// runner outlives them, so a program that ends on them ends with its own exit code.
 #include <windows.h>
 
 #include <stdio.h>
@@ -14,11 +15,12 @@
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
 #include "paths/argument_quoting.h"
+#include "paths/bounded_text.h"
 #include "paths/process_start.h"
+#include "runner/runner_name.h"
 
 namespace {
 
-constexpr wchar_t runner_suffix[] = L".kelvor-runner.dll";
 // CreateProcessW takes at most 32,767 characters with the terminator.
 constexpr size_t command_line_capacity = 32766;
 constexpr size_t program_capacity = 32767;
@@ -36,6 +38,8 @@ int fail(const char* message, DWORD code) {
 
 // The program this runner starts: its own path without the runner's suffix.
 bool find_program(const wchar_t* dll_path) {
+    wchar_t runner_suffix[sizeof runner_name::suffix] = L"";
+    append_narrow_as_wide(runner_suffix, runner_name::suffix, sizeof runner_name::suffix - 1);
     const size_t length = wcslen(dll_path);
     const size_t suffix_length = wcslen(runner_suffix);
     if (length <= suffix_length || length > program_capacity ||
@@ -61,6 +65,13 @@ HANDLE make_job() {
     return job;
 }
 
+// The program shares the console and gets Ctrl-C and Ctrl-Break too. Without this handler the
+// runner's process would end on them at once and the job would take the program with it, before
+// it could answer. Other events (a closed console, log-off, shut-down) end the runner as usual.
+BOOL WINAPI leave_interruptions_to_the_program(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* dll_path) {
@@ -69,6 +80,7 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
     append_command_line_argument(command_line, program, command_line_capacity);
     for (int i = 1; i < argc; ++i) append_command_line_argument(command_line, argv[i], command_line_capacity);
 
+    SetConsoleCtrlHandler(leave_interruptions_to_the_program, TRUE);
     HANDLE job = make_job();
     if (job == nullptr) return fail(message_program_launch_failed, GetLastError());
     PROCESS_INFORMATION process;

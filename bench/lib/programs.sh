@@ -54,7 +54,7 @@ build_app_dll() {
 build_plain_hello() {
   local out=$1
   cross_flags
-  "$bench_cross_cc" "${bench_cross_flags[@]}" -mwindows \
+  "$bench_cross_cc" "${bench_cross_flags[@]}" "${kelvor_gui_subsystem_flags[@]}" \
       -o "$out" "$bench_sources/plain_hello.c" || fail "cannot compile plain_hello.c"
 }
 
@@ -68,6 +68,7 @@ build_floor() {
   "$bench_tool" embed --payload "$payload" --output-dir "$image" --name floor.exe >/dev/null \
     || fail "cannot write the floor's image sources"
   "${bench_cross_cc%-gcc-posix}-g++-posix" "${bench_cross_flags[@]}" "${kelvor_launcher_link_flags[@]}" \
+      "${kelvor_gui_subsystem_flags[@]}" \
       -I"$bench_root" -I"$bench_root/.deps/zstd/lib" -o "$out" "$bench_sources/floor.cpp" "$image/image-data.S" \
       -L"$bench_launcher_dir" -lkelvor_launcher_core -lkelvor_zstd_decompress \
       "${kelvor_launcher_system_libraries[@]/#/-l}" || fail "cannot compile floor.cpp"

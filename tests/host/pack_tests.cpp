@@ -111,6 +111,28 @@ TEST(PackedBytes, DllInsideTheDirectoryIsPackedOnceUnderItsRelativePath) {
     EXPECT_EQ(order.size(), 7u);
 }
 
+// An ordinary program: the runner DLL from --launcher-dir goes first, named after the program
+// beside it, and the program is packed with the other files.
+TEST(PackedBytes, AProgramComesAfterTheRunnerNamedAfterIt) {
+    ScratchDirectory scratch;
+    make_sample_tree(scratch / "tree");
+    testing::DllShape program;
+    program.characteristics = 0x0022;
+    write_file(scratch / "tree" / "bin" / "tool.exe", testing::dll_image(program));
+    const std::string runner = testing::dll_image();
+    write_file(scratch / "lib" / "kelvor-runner.dll", runner);
+    const auto block = pack({"--exe", "bin/tool.exe", "--dir", (scratch / "tree").string(), "--launcher-dir",
+                             (scratch / "lib").string()},
+                            scratch / "payload.bin");
+    std::vector<std::u16string> order;
+    const auto files = unpack_in_memory(block, &order);
+    ASSERT_EQ(order.size(), 9u);
+    EXPECT_EQ(order[0], u"bin\\tool.exe.kelvor-runner.dll");
+    EXPECT_EQ(order[3], u"bin\\tool.exe");
+    EXPECT_EQ(files.at(u"bin\\tool.exe.kelvor-runner.dll"), runner);
+    EXPECT_EQ(files.at(u"bin\\tool.exe"), testing::dll_image(program));
+}
+
 TEST(PackedBytes, SameInputsGiveTheSameBytesWhateverTheThreads) {
     ScratchDirectory scratch;
     make_sample_tree(scratch / "tree");
@@ -201,6 +223,23 @@ std::function<std::vector<std::string>(const fs::path&)> app_shaped(void (*chang
 std::vector<std::string> with_output(std::vector<std::string> arguments, const fs::path& output) {
     arguments.insert(arguments.end(), {"-o", output.string()});
     return arguments;
+}
+
+// --exe with the files of the sample tree and a runner DLL beside it.
+std::vector<std::string> program_args(const fs::path& root, const std::string& program) {
+    write_file(root / "lib" / "kelvor-runner.dll", testing::dll_image());
+    return {"--exe", program, "--dir", (root / "tree").string(), "--launcher-dir", (root / "lib").string()};
+}
+
+// A program in the sample tree written with this shape.
+std::function<std::vector<std::string>(const fs::path&)> program_shaped(void (*change)(testing::DllShape&)) {
+    return [change](const fs::path& root) {
+        testing::DllShape shape;
+        shape.characteristics = 0x0022;
+        change(shape);
+        write_file(root / "tree" / "shaped.exe", testing::dll_image(shape));
+        return program_args(root, "shaped.exe");
+    };
 }
 
 const BadInput kBadInputs[] = {
@@ -315,6 +354,29 @@ const BadInput kBadInputs[] = {
      app_shaped([](testing::DllShape& shape) { shape.exports = {"run_cod", "run_code_", "RUN_CODE"}; }),
      "does not export run_code"},
     {"DLL that exports nothing", app_shaped([](testing::DllShape& shape) { shape.exports = {}; }), "exports nothing"},
+    {"missing program", [](const fs::path& root) { return program_args(root, "bin/none.exe"); },
+     "program 'bin/none.exe' does not exist in"},
+    {"program outside the directory", [](const fs::path& root) { return program_args(root, "../tree/app.dll"); },
+     "must be a path relative to the directory given with --dir, inside it"},
+    {"program that is a DLL", [](const fs::path& root) { return program_args(root, "app.dll"); },
+     "is a DLL, not a program"},
+    {"32-bit program", program_shaped([](testing::DllShape& shape) { shape.machine = 0x14C; }), "is a 32-bit program"},
+    {"no runner DLL",
+     [](const fs::path& root) {
+         auto arguments = program_args(root, "app.dll");
+         arguments.back() = (root / "tree" / "data").string();
+         return arguments;
+     },
+     "the runner DLL is not in"},
+    {"a file named like the runner",
+     [](const fs::path& root) {
+         write_file(root / "tree" / "shaped.exe.kelvor-runner.dll", "x");
+         return program_shaped([](testing::DllShape&) {})(root);
+     },
+     "would both be packed as 'shaped.exe.kelvor-runner.dll'"},
+    {"output is the runner DLL",
+     [](const fs::path& root) { return with_output(program_args(root, "app.dll"), root / "lib" / "kelvor-runner.dll"); },
+     "is the file given with --launcher-dir"},
 };
 
 // Every path below root with its size and time, to see that a refused run changed nothing.
@@ -416,7 +478,9 @@ TEST(CommandLineUse, HelpVersionAndUsageErrors) {
         {{}, 2, "Usage:", false},
         {{"unpack"}, 2, "unknown command 'unpack'", false},
         {{"pack", "--app"}, 2, "--app needs a value", false},
-        {{"pack", "-o", "x"}, 2, "--app is required", false},
+        {{"pack", "-o", "x"}, 2, "--app or --exe is required", false},
+        {{"build", "--app", "a", "--exe", "b", "-o", "x"}, 2, "--app and --exe exclude each other", false},
+        {{"pack", "--exe", "b", "-o", "x"}, 2, "--exe needs --dir", false},
         {{"pack", "--app", "a", "-o", "x", "--level", "99"}, 2, "--level takes a whole number", false},
         {{"pack", "--app", "a", "-o", "x", "--window-log", "28"}, 2, "--window-log takes", false},
         {{"list"}, 2, "exactly one FILE", false},

@@ -49,6 +49,7 @@ protected:
         unpacking_started = true;
         unpack_directory_created = true;
         release_child_process();
+        record_child_exit_code(STATUS_CONTROL_C_EXIT);
     }
     void TearDown() override {
         unpacking_started = false;
@@ -115,6 +116,7 @@ TEST_F(CleanupTest, HandlerLetsAChildThatEndsInTimeEndByItself) {
     EXPECT_FALSE(console_control_handler(CTRL_C_EVENT));
     EXPECT_EQ(WaitForSingleObject(child, 0), WAIT_OBJECT_0);
     EXPECT_EQ(exit_code_of(child), 7u);
+    EXPECT_EQ(interrupted_run_exit_code(), 7u) << "the run ends with the child's own code";
     EXPECT_FALSE(target_exists());
     CloseHandle(release_child_process());
 }
@@ -131,6 +133,7 @@ TEST_F(CleanupTest, HandlerTerminatesAChildThatOutlivesTheGracePeriod) {
     ASSERT_EQ(WaitForSingleObject(child, 5000), WAIT_OBJECT_0);
     // Never 0: an interrupted run must not look like a success.
     EXPECT_EQ(exit_code_of(child), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_EQ(interrupted_run_exit_code(), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
     EXPECT_FALSE(target_exists());
     CloseHandle(release_child_process());
 }

@@ -1,6 +1,6 @@
 // The executable image as Windows reads it: the version resource, the manifest, the icon
 // group, the subsystem and stack, and where the payload lies. Checked for an executable built
-// by CMake and one built by "kelvor-onefile build".
+// by CMake and one built by "kelvor-onefile build", and for a console launcher's subsystem.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -156,6 +156,17 @@ TEST_P(ImageTest, GuiSubsystemWithA16MibStackAndThePayloadInReadOnlyData) {
     EXPECT_TRUE(holder->Characteristics & IMAGE_SCN_MEM_READ);
     EXPECT_FALSE(holder->Characteristics & IMAGE_SCN_MEM_WRITE);
     EXPECT_FALSE(holder->Characteristics & IMAGE_SCN_MEM_EXECUTE);
+}
+
+// CONSOLE in kelvor_add_onefile (and --console of the tool, whose bytes the package test
+// compares with it) changes the subsystem and nothing else of the image's layout.
+TEST(ConsoleLauncher, IsAConsoleProgramWithTheSameStack) {
+    const std::string file = read_file(test_arguments().at(2));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(file.data() + dos->e_lfanew);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
+    EXPECT_EQ(nt->OptionalHeader.SizeOfStackReserve, 16u << 20);
+    EXPECT_EQ(nt->OptionalHeader.FileAlignment, 4096u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Executables, ImageTest, ::testing::ValuesIn(kImages),

@@ -28,22 +28,6 @@ std::wstring windows_path(std::wstring path) {
     return path;
 }
 
-std::wstring from_hex_units(const std::string& hex) {
-    std::wstring text;
-    for (size_t at = 0; at + 4 <= hex.size(); at += 5) text.push_back(static_cast<wchar_t>(std::stoul(hex.substr(at, 4), nullptr, 16)));
-    return text;
-}
-
-// The arguments run_code received, from the probe's "args" report.
-std::vector<std::wstring> reported_arguments(const std::string& out) {
-    std::vector<std::wstring> arguments;
-    for (const auto& value : reported(out, "arg")) {
-        const size_t space = value.find(' ');
-        arguments.push_back(space == std::string::npos ? L"" : from_hex_units(value.substr(space + 1)));
-    }
-    return arguments;
-}
-
 TEST_F(LauncherTest, ArgumentsReachRunCodeExactly) {
     const std::vector<std::wstring> tricky = {
         L"plain",        L"two words",     L"tab\there",     L"say \"hi\"",     L"C:\\a b\\",
@@ -217,6 +201,11 @@ TEST_F(LauncherTest, DllsPlantedBesideTheLauncherOrInTheCurrentDirectoryAreNever
 }
 
 TEST_F(LauncherTest, TheReferenceFrameShapeUnpacksAndRuns) {
+    const std::string image = read_file(reference_launcher());
+    const size_t frame = image.find(std::string("KAY\x28\xb5\x2f\xfd", 7));
+    ASSERT_NE(frame, std::string::npos);
+    EXPECT_EQ(image[frame + 7], '\x04') << "frame header: the content checksum, no content size";
+    EXPECT_EQ(static_cast<unsigned char>(image[frame + 8]), 0x88) << "window descriptor: 2^27";
     const auto run = launch(reference_launcher(), {L"list", L"exit:4"});
     EXPECT_EQ(run.exit_code, 4u) << run.err;
     EXPECT_EQ(reported(run.out, "file").size(), 5u);

@@ -44,13 +44,19 @@ std::uint32_t field(const Bytes& bytes, std::size_t at, std::size_t count) {
     return static_cast<std::uint32_t>(read_le(&bytes[at], count));
 }
 
-class DllImage {
+// What the image must be: the application DLL, which exports run_code, or the program that the
+// runner starts.
+enum class Kind { dll, program };
+
+class PeImage {
 public:
-    explicit DllImage(const std::filesystem::path& path)
-        : file_(path), shown_("application DLL '" + path.string() + "'") {}
+    PeImage(const std::filesystem::path& path, Kind kind)
+        : file_(path), kind_(kind), noun_(kind == Kind::dll ? "DLL" : "program"),
+          shown_((kind == Kind::dll ? "application DLL '" : "program '") + path.string() + "'") {}
 
     void check() {
         read_headers();
+        if (kind_ == Kind::program) return;
         if (!exports_entry(export_directory_rva())) {
             fail("does not export " + std::string(kApplicationEntry) + ", which the launcher calls (export " +
                  "int run_code(int, wchar_t**, const wchar_t*) with extern \"C\" __declspec(dllexport))");
@@ -60,7 +66,7 @@ public:
 private:
     [[noreturn]] void fail(const std::string& why) const { throw ToolError(shown_ + " " + why); }
     [[noreturn]] void malformed(const std::string& what) const {
-        fail("is damaged or not a Windows DLL (" + what + ")");
+        fail("is damaged or not a Windows " + noun_ + " (" + what + ")");
     }
 
     // Bytes that must lie within the file, or the image is cut short.
@@ -71,14 +77,15 @@ private:
 
     // The signature, the file header, the optional header and the section table.
     void read_headers() {
-        if (file_.size() < kDosHeaderBytes) fail("is not a Windows DLL (it is only " + std::to_string(file_.size()) + " bytes long)");
+        const std::string not_windows = "is not a Windows " + noun_;
+        if (file_.size() < kDosHeaderBytes) fail(not_windows + " (it is only " + std::to_string(file_.size()) + " bytes long)");
         const Bytes dos = file_.read_at(0, kDosHeaderBytes);
-        if (dos[0] != 'M' || dos[1] != 'Z') fail("is not a Windows DLL (it does not begin with \"MZ\")");
+        if (dos[0] != 'M' || dos[1] != 'Z') fail(not_windows + " (it does not begin with \"MZ\")");
         const std::uint64_t pe = field(dos, kPeOffsetField, 4);
         const Bytes head = bytes_at(pe, kSignatureAndFileHeader, "the PE header");
-        if (std::memcmp(head.data(), "PE\0\0", 4) != 0) fail("is not a Windows DLL (no PE signature)");
+        if (std::memcmp(head.data(), "PE\0\0", 4) != 0) fail(not_windows + " (no PE signature)");
         const std::uint16_t machine = static_cast<std::uint16_t>(field(head, 4, 2));
-        if (machine == kMachineI386) fail("is a 32-bit DLL; the launcher is 64-bit and loads x86-64 DLLs only");
+        if (machine == kMachineI386) fail("is a 32-bit " + noun_ + "; " + only_64_bit());
         if (machine != kMachineAmd64) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "0x%04X", machine);
@@ -91,9 +98,15 @@ private:
         optional_ = bytes_at(optional, optional_size, "the optional header");
         if (optional_size < 2) malformed("no optional header");
         const std::uint16_t magic = static_cast<std::uint16_t>(field(optional_, 0, 2));
-        if (magic == kMagicPe32) fail("is a 32-bit (PE32) image; the launcher loads 64-bit (PE32+) DLLs only");
+        if (magic == kMagicPe32) fail("is a 32-bit (PE32) image; " + only_64_bit());
         if (magic != kMagicPe32Plus) malformed("its optional header is neither PE32 nor PE32+");
-        if ((flags & kFlagDll) == 0) fail("is a program, not a DLL (its header lacks the DLL flag)");
+        if (kind_ == Kind::dll && (flags & kFlagDll) == 0) {
+            fail("is a program, not a DLL (its header lacks the DLL flag); pack a program with --exe");
+        }
+        if (kind_ == Kind::program && (flags & kFlagDll) != 0) {
+            fail("is a DLL, not a program (its header has the DLL flag); pack a DLL that exports " +
+                 std::string(kApplicationEntry) + " with --app");
+        }
         read_sections(optional + optional_size, section_count);
     }
 
@@ -164,7 +177,14 @@ private:
         return false;
     }
 
+    std::string only_64_bit() const {
+        return kind_ == Kind::dll ? "the launcher is 64-bit and loads x86-64 (PE32+) DLLs only"
+                                  : "--exe takes 64-bit (x86-64, PE32+) programs only";
+    }
+
     InputFile file_;
+    Kind kind_;
+    std::string noun_;
     std::string shown_;
     Bytes optional_;
     std::vector<Section> sections_;
@@ -172,6 +192,8 @@ private:
 
 }  // namespace
 
-void check_application_dll(const std::filesystem::path& path) { DllImage(path).check(); }
+void check_application_dll(const std::filesystem::path& path) { PeImage(path, Kind::dll).check(); }
+
+void check_application_program(const std::filesystem::path& path) { PeImage(path, Kind::program).check(); }
 
 }  // namespace kelvor

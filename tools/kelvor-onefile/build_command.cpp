@@ -20,48 +20,41 @@ namespace {
 
 const char kBuildHelp[] =
     "Usage: kelvor-onefile build --app APP.dll [--dir DIR] -o App.exe [options]\n"
+    "       kelvor-onefile build --exe PROGRAM.exe --dir DIR -o App.exe [options]\n"
     "\n"
-    "Turns an application into one Windows executable: packs the DLL and the files below DIR,\n"
-    "writes the version resource, icons and manifest, and links them with the launcher library\n"
-    "using the mingw-w64 cross toolchain. Every input is checked first, as 'pack' checks it\n"
-    "(see 'kelvor-onefile pack --help'), with the strings and icons; nothing is written, and\n"
-    "nothing temporary is left, when one fails or when the build is interrupted.\n"
+    "Turns an application into one Windows executable: packs the DLL (or the runner DLL that\n"
+    "starts the program) and the files below DIR, writes the version resource, icons and\n"
+    "manifest, and links them with the launcher library using the mingw-w64 cross toolchain.\n"
+    "Every input is checked first, as 'pack' checks it (see 'kelvor-onefile pack --help'), with\n"
+    "the strings and icons; nothing is written, and nothing temporary is left, when one fails or\n"
+    "when the build is interrupted.\n"
     "\n"
     "  --app APP.dll              the application DLL, which exports run_code\n"
+    "  --exe PROGRAM.exe          or an ordinary 64-bit program: its path relative to DIR\n"
     "  --dir DIR                  the files that ship beside it\n"
-    "  -o, --output App.exe       the executable to write\n";
+    "  -o, --output App.exe       the executable to write\n"
+    "  --console                  a console-subsystem executable, for command-line programs\n"
+    "                             (default: the GUI subsystem, which a shell does not wait for)\n";
 
 const char kBuildToolHelp[] =
     "  --level N                  zstd compression level (default 19)\n"
     "  --threads N                compression threads (default: one per core)\n"
     "  --window-log N             window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
     "                             the whole payload, at most 2^24: a larger window decodes slower)\n"
-    "  --launcher-dir DIR         the launcher library (default: lib/kelvor-onefile beside bin/)\n"
+    "  --launcher-dir DIR         the launcher library and the runner DLL (default:\n"
+    "                             lib/kelvor-onefile beside bin/)\n"
     "  --cc PROGRAM               the cross compiler (default x86_64-w64-mingw32-g++-posix on PATH)\n"
     "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
     "  -h, --help                 show this help\n";
 
-std::filesystem::path launcher_directory(const CommandLine& line) {
-    const std::filesystem::path directory =
-        line.value("--launcher-dir") ? std::filesystem::path(*line.value("--launcher-dir"))
-                                     : installation_path("lib/kelvor-onefile");
-    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-        if (!std::filesystem::exists(directory / library)) {
-            throw ToolError("the launcher library is not in '" + directory.string() + "' (" + library +
-                            "); name its directory with --launcher-dir");
-        }
-    }
-    return directory;
-}
-
 }  // namespace
 
 int run_build(const std::vector<std::string>& arguments) {
-    std::set<std::string> value_options = {"--app", "--dir", "-o", "--output", "--level", "--threads", "--window-log",
-                                           "--launcher-dir", "--cc", "--windres"};
+    std::set<std::string> value_options = {"--app", "--exe", "--dir", "-o", "--output", "--level", "--threads",
+                                           "--window-log", "--launcher-dir", "--cc", "--windres"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     value_options.insert(kSigningOptions.begin(), kSigningOptions.end());
-    const CommandLine line("build", arguments, value_options, {"-h", "--help"});
+    const CommandLine line("build", arguments, value_options, {"--console", "-h", "--help"});
     if (line.wants_help()) {
         std::printf("%s%s%s%s", kBuildHelp, build_string_options_help().c_str(), signing_options_help().c_str(),
                     kBuildToolHelp);
@@ -82,7 +75,8 @@ int run_build(const std::vector<std::string>& arguments) {
     if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) other_inputs.push_back({"--icon", icon});
     const auto entries = entries_from(line, output, other_inputs);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
-    const auto library = launcher_directory(line);
+    const auto library = launcher_directory(line.value("--launcher-dir"));
+    check_launcher_library(library);
 
     TemporaryDirectory work;
     const auto payload = work.path() / "payload.bin";
@@ -93,7 +87,8 @@ int run_build(const std::vector<std::string>& arguments) {
     }
     write_image_sources(work.path(), payload, strings, icon);
     // The linker writes no time stamp, so the image is the same for the same inputs.
-    auto linked = link_launcher(toolchain, work.path(), library);
+    const Subsystem subsystem = line.has("--console") ? Subsystem::console : Subsystem::gui;
+    auto linked = link_launcher(toolchain, work.path(), library, subsystem);
     if (signing) linked = sign_image(*signing, linked);
     const auto image = read_whole_file(linked, kLargestImageBytes, "an executable");
 

@@ -52,6 +52,15 @@ std::string CommandLine::required(const std::string& option) const {
     return *found;
 }
 
+std::pair<std::string, std::string> CommandLine::one_of(const std::string& first, const std::string& second) const {
+    const auto first_value = value(first);
+    const auto second_value = value(second);
+    if (first_value && second_value) throw UsageError(command_ + ": " + first + " and " + second + " exclude each other");
+    if (first_value) return {first, *first_value};
+    if (second_value) return {second, *second_value};
+    throw UsageError(command_ + ": " + first + " or " + second + " is required");
+}
+
 void CommandLine::refuse_positional() const {
     if (!positional_.empty()) throw UsageError(command_ + ": unexpected argument '" + positional_[0] + "'");
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvor {
@@ -19,9 +20,13 @@ public:
     bool has(const std::string& option) const;
     std::optional<std::string> value(const std::string& option) const;
     std::string required(const std::string& option) const;  // throws UsageError when absent
+    // Which of two options that exclude each other was given, and its value; throws UsageError
+    // when neither or both were.
+    std::pair<std::string, std::string> one_of(const std::string& first, const std::string& second) const;
     // A whole number within [minimum, maximum]; throws UsageError otherwise.
     std::optional<int> number(const std::string& option, int minimum, int maximum) const;
     const std::vector<std::string>& positional() const { return positional_; }
+    const std::string& command() const { return command_; }
 
     // -h or --help, for commands that take them as flags.
     bool wants_help() const { return has("-h") || has("--help"); }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "entry_names.h"
+#include "runner/runner_name.h"
 #include "file_contents.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -99,6 +100,29 @@ void check_names_distinct(const std::vector<Entry>& entries) {
     }
 }
 
+void check_directory(const fs::path& dir) {
+    std::error_code error;
+    if (!fs::exists(fs::status(dir, error))) throw ToolError("directory '" + dir.string() + "' does not exist");
+    if (!fs::is_directory(dir, error)) throw ToolError("'" + dir.string() + "' is not a directory");
+}
+
+// Every file below dir but the one already packed as the first entry, under its path relative
+// to dir.
+void add_files_below(const fs::path& dir, const std::optional<fs::path>& first_in_dir, std::vector<Entry>& entries) {
+    for (const auto& file : files_below(dir)) {
+        const fs::path relative = file.lexically_relative(dir);
+        if (first_in_dir && relative == *first_in_dir) continue;
+        entries.push_back({file, make_entry_name(components_of(relative), file.string()), checked_size(file)});
+    }
+}
+
+// The first entry stays first; the others are sorted by name.
+std::vector<Entry> in_payload_order(std::vector<Entry> entries) {
+    std::sort(entries.begin() + 1, entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    check_names_distinct(entries);
+    return entries;
+}
+
 }  // namespace
 
 std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::path>& dir) {
@@ -111,27 +135,35 @@ std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::
 
     std::optional<fs::path> app_in_dir;
     if (dir) {
-        if (!fs::exists(fs::status(*dir, error))) throw ToolError("directory '" + dir->string() + "' does not exist");
-        if (!fs::is_directory(*dir, error)) throw ToolError("'" + dir->string() + "' is not a directory");
+        check_directory(*dir);
         app_in_dir = path_inside(app, *dir);
     }
 
     std::vector<Entry> entries;
     const fs::path app_name = app_in_dir ? *app_in_dir : app.filename();
     entries.push_back({app, make_entry_name(components_of(app_name), app.string()), checked_size(app)});
+    if (dir) add_files_below(*dir, app_in_dir, entries);
+    return in_payload_order(std::move(entries));
+}
 
-    if (dir) {
-        for (const auto& file : files_below(*dir)) {
-            const fs::path relative = file.lexically_relative(*dir);
-            if (app_in_dir && relative == *app_in_dir) continue;
-            entries.push_back({file, make_entry_name(components_of(relative), file.string()), checked_size(file)});
-        }
+std::vector<Entry> collect_program_entries(const fs::path& runner, const fs::path& program, const fs::path& dir) {
+    check_directory(dir);
+    const std::string shown = "program '" + program.string() + "'";
+    const auto is_upward = [](const fs::path& part) { return part == ".."; };
+    if (program.empty() || program.is_absolute() || std::any_of(program.begin(), program.end(), is_upward)) {
+        throw ToolError(shown + " must be a path relative to the directory given with --dir, inside it");
     }
+    std::error_code error;
+    const auto status = fs::status(dir / program, error);
+    if (!fs::exists(status)) throw ToolError(shown + " does not exist in '" + dir.string() + "'");
+    if (!fs::is_regular_file(status)) throw ToolError(shown + " in '" + dir.string() + "' is not a regular file");
 
-    std::sort(entries.begin() + 1, entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    check_names_distinct(entries);
-    return entries;
+    auto runner_name_parts = components_of(program.lexically_normal());
+    runner_name_parts.back() += runner_name::suffix;
+    std::vector<Entry> entries;
+    entries.push_back({runner, make_entry_name(runner_name_parts, runner.string()), checked_size(runner)});
+    add_files_below(dir, std::nullopt, entries);
+    return in_payload_order(std::move(entries));
 }
 
 }  // namespace kelvor

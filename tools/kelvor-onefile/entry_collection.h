@@ -1,6 +1,6 @@
-// Gathers the files of an application in payload order: the application DLL first, then every
-// regular file below the application directory, sorted by entry name, so the same inputs
-// always give the same payload.
+// Gathers the files of an application in payload order: the application DLL (or the runner DLL
+// of an ordinary program) first, then every regular file below the application directory, sorted
+// by entry name, so the same inputs always give the same payload.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +24,12 @@ struct Entry {
 // not packed twice.
 std::vector<Entry> collect_entries(const std::filesystem::path& app,
                                    const std::optional<std::filesystem::path>& dir);
+
+// The entries of an ordinary program: the runner DLL first, under the program's entry name with
+// the runner's suffix ("bin\app.exe.kelvor-runner.dll" for bin/app.exe), then every file below
+// dir, the program among them. The program is a path relative to dir that must name a regular
+// file inside it. Throws ToolError as collect_entries does.
+std::vector<Entry> collect_program_entries(const std::filesystem::path& runner, const std::filesystem::path& program,
+                                           const std::filesystem::path& dir);
 
 }  // namespace kelvor

@@ -13,8 +13,8 @@ namespace {
 const char kHelp[] =
     "Usage: kelvor-onefile COMMAND [options]\n"
     "\n"
-    "Turns a Windows application (a DLL that exports run_code, and the files beside it) into\n"
-    "the payload of a single-file launcher.\n"
+    "Turns a Windows application (a DLL that exports run_code, or an ordinary program, and the\n"
+    "files beside it) into a single-file launcher.\n"
     "\n"
     "Commands:\n"
     "  build   turn an application into one executable\n"

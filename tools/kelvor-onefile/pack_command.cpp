@@ -13,17 +13,21 @@ namespace {
 
 const char kPackHelp[] =
     "Usage: kelvor-onefile pack --app APP.dll [--dir DIR] -o PAYLOAD [options]\n"
+    "       kelvor-onefile pack --exe PROGRAM.exe --dir DIR -o PAYLOAD [options]\n"
     "\n"
     "Writes the payload block that a launcher carries: the application DLL as the first\n"
     "entry, then every regular file below DIR under its path relative to DIR, in one zstd\n"
-    "frame with its content checksum.\n"
+    "frame with its content checksum. With --exe, an ordinary program in DIR is packed\n"
+    "instead: the first entry is the runner DLL that ships with the tool, named after the\n"
+    "program (PROGRAM.exe.kelvor-runner.dll beside it), which starts the program.\n"
     "\n"
     "Nothing is written unless every input passes: APP.dll must be a 64-bit Windows DLL that\n"
-    "exports run_code; every file must be a regular file that can be read, under a name that\n"
-    "Windows reads as it is (no device names such as CON, 'NUL .txt' or COM1); the output may\n"
-    "not be an input nor lie inside DIR.\n"
+    "exports run_code, PROGRAM.exe a 64-bit Windows program inside DIR; every file must be a\n"
+    "regular file that can be read, under a name that Windows reads as it is (no device names\n"
+    "such as CON, 'NUL .txt' or COM1); the output may not be an input nor lie inside DIR.\n"
     "\n"
     "  --app APP.dll       the application DLL, which exports run_code (64-bit)\n"
+    "  --exe PROGRAM.exe   or an ordinary program (64-bit): its path relative to DIR\n"
     "  --dir DIR           the files that ship beside it (a DLL inside DIR is packed once)\n"
     "  -o, --output FILE   the payload block to write\n"
     "  --level N           zstd compression level (default 19)\n"
@@ -31,13 +35,15 @@ const char kPackHelp[] =
     "  --window-log N      window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
     "                      the whole payload, at most 2^24: a larger window decodes slower)\n"
     "  --no-content-size   leave the decoded size out of the frame header\n"
+    "  --launcher-dir DIR  where the runner DLL is (default: lib/kelvor-onefile beside bin/)\n"
     "  -h, --help          show this help\n";
 
 }  // namespace
 
 int run_pack(const std::vector<std::string>& arguments) {
     const CommandLine line("pack", arguments,
-                           {"--app", "--dir", "-o", "--output", "--level", "--threads", "--window-log"},
+                           {"--app", "--exe", "--dir", "-o", "--output", "--level", "--threads", "--window-log",
+                            "--launcher-dir"},
                            {"--no-content-size", "-h", "--help"});
     if (line.wants_help()) {
         std::fputs(kPackHelp, stdout);

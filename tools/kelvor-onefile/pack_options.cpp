@@ -4,6 +4,8 @@
 
 #include "application_dll.h"
 #include "payload/payload_format.h"
+#include "tool_error.h"
+#include "tool_paths.h"
 
 namespace kelvor {
 
@@ -15,9 +17,28 @@ PackOptions pack_options_from(const CommandLine& line) {
     return options;
 }
 
+namespace {
+
+// --exe PROGRAM: the runner DLL first, then the files of --dir, the program among them.
+std::vector<Entry> program_entries_from(const CommandLine& line, const std::filesystem::path& program,
+                                        const std::string& output, std::vector<InputPath> inputs) {
+    const auto dir = line.value("--dir");
+    if (!dir) throw UsageError(line.command() + ": --exe needs --dir, the directory that holds the program");
+    const auto runner = runner_dll(launcher_directory(line.value("--launcher-dir")));
+    inputs.insert(inputs.begin(), {{"--dir", *dir}, {"--launcher-dir", runner}});
+    check_output_placement(output, inputs);
+    auto entries = collect_program_entries(runner, program, *dir);
+    check_application_program(std::filesystem::path(*dir) / program);
+    return entries;
+}
+
+}  // namespace
+
 std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
                                 std::vector<InputPath> other_inputs) {
-    const std::string app = line.required("--app");
+    const auto [option, first] = line.one_of("--app", "--exe");
+    if (option == "--exe") return program_entries_from(line, first, output, std::move(other_inputs));
+    const std::string& app = first;
     std::optional<std::filesystem::path> dir;
     if (const auto given = line.value("--dir")) dir = *given;
     std::vector<InputPath> inputs = {{"--app", app}};

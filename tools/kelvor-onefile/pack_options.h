@@ -15,7 +15,11 @@ PackOptions pack_options_from(const CommandLine& line);
 
 // The entries of --app and --dir (see collect_entries), once the output has been checked
 // against them and against other_inputs (see check_output_placement) and --app has been
-// checked as the application DLL (see check_application_dll). Throws ToolError.
+// checked as the application DLL (see check_application_dll); or, with --exe instead of --app,
+// the runner DLL from --launcher-dir (or the installation's) and the files of --dir, once
+// --exe has been checked as a program (see collect_program_entries and
+// check_application_program). Throws ToolError, and UsageError for --app with --exe, neither,
+// or --exe without --dir.
 std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
                                 std::vector<InputPath> other_inputs = {});
 

@@ -160,7 +160,7 @@ int program_output_apart_from_terminal(const std::string& step, const std::vecto
 }
 
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
-                                    const std::filesystem::path& launcher_directory) {
+                                    const std::filesystem::path& launcher_directory, Subsystem subsystem) {
     // The same compiler flags, link flags and order of inputs as a CMake build that links the
     // launcher library, so that both give the same bytes.
     std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
@@ -177,6 +177,11 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
     append(link, linking::kProgramLinkFlags);
     append(link, linking::kReproducibleLinkFlags);
     append(link, linking::kLauncherLinkFlags);
+    if (subsystem == Subsystem::console) {
+        append(link, linking::kConsoleSubsystemFlags);
+    } else {
+        append(link, linking::kGuiSubsystemFlags);
+    }
     link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
                              "-L" + launcher_directory.string(), "-lkelvor_launcher_core", "-lkelvor_zstd_decompress"});
     for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);

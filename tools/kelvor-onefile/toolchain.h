@@ -34,10 +34,13 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
                                        std::string& output);
 
+// The subsystem a launcher executable is linked for.
+enum class Subsystem { gui, console };
+
 // Links work/out.exe from the image sources in work and the launcher library in
 // launcher_directory, with the flags of cmake/KelvorOnefileLinking.cmake: the same inputs give
 // the same bytes, the same as kelvor_add_onefile's.
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
-                                    const std::filesystem::path& launcher_directory);
+                                    const std::filesystem::path& launcher_directory, Subsystem subsystem);
 
 }  // namespace kelvor

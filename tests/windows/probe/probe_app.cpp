@@ -20,6 +20,8 @@
 //   readonly:PATH  gives PATH beside the DLL the read-only attribute
 //   files:PATH,N   writes N small files into the directory PATH beside the DLL
 //   await:PATH     waits (up to a minute) until the file at the full path PATH exists
+//   console-events reports every console control event from now on as "console event N" and
+//                  goes on running (its handler returns TRUE)
 // Paths beside the DLL are used in their "\\?\" form, so they may be long, deep, and hold
 // names such as "S:".
 //   sleep:MS       sleeps
@@ -142,6 +144,11 @@ void digest_files(const std::wstring& root) {
     line(text);
 }
 
+BOOL WINAPI report_console_event(DWORD event) {
+    line("console event " + std::to_string(event));
+    return TRUE;
+}
+
 // Starts this executable again with the comma-separated arguments; waits for it when asked.
 DWORD run_again(const std::wstring& arguments, bool wait) {
     wchar_t self[MAX_PATH];
@@ -231,6 +238,8 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
             }
         } else if (verb == L"await") {
             await_file(parameter);
+        } else if (command == L"console-events") {
+            SetConsoleCtrlHandler(report_console_event, TRUE);
         } else if (verb == L"sleep") {
             Sleep(static_cast<DWORD>(std::wcstoul(parameter.c_str(), nullptr, 10)));
         } else if (command == L"crash") {

@@ -22,6 +22,25 @@ std::vector<std::string> reported(const std::string& out, const std::string& wor
     return values;
 }
 
+namespace {
+
+std::wstring from_hex_units(const std::string& hex) {
+    std::wstring text;
+    for (size_t at = 0; at + 4 <= hex.size(); at += 5) text.push_back(static_cast<wchar_t>(std::stoul(hex.substr(at, 4), nullptr, 16)));
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::wstring> reported_arguments(const std::string& out) {
+    std::vector<std::wstring> arguments;
+    for (const auto& value : reported(out, "arg")) {
+        const size_t space = value.find(' ');
+        arguments.push_back(space == std::string::npos ? L"" : from_hex_units(value.substr(space + 1)));
+    }
+    return arguments;
+}
+
 std::string system_text(DWORD code) {
     char* text = nullptr;
     const DWORD length =

@@ -18,6 +18,10 @@ std::vector<std::string> lines_of(const std::string& out);
 // The values of the probe's lines that begin with the word.
 std::vector<std::string> reported(const std::string& out, const std::string& word);
 
+// The arguments reported as "arg I <UTF-16 units in hex>" lines (the probe's "args", the
+// command-line program's "echo"), in order.
+std::vector<std::wstring> reported_arguments(const std::string& out);
+
 // The system's text for a Windows error code, without its line end.
 std::string system_text(DWORD code);
 

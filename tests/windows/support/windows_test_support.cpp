@@ -1,9 +1,11 @@
 #include "windows_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace kelvor::testing {
 
@@ -148,6 +150,46 @@ std::wstring environment_block(const std::map<std::wstring, std::wstring>& chang
     return result;
 }
 
+// Starts the process with these standard handles, which it inherits, and closes its thread
+// handle; false when it cannot start.
+bool start_process(const ProcessOptions& options, HANDLE input, HANDLE output, HANDLE error,
+                   PROCESS_INFORMATION& process) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    std::wstring command_line = options.command_line;
+    std::wstring environment = environment_block(options.environment_changes);
+    process = PROCESS_INFORMATION{};
+    const BOOL started = CreateProcessW(
+        options.application.empty() ? nullptr : options.application.c_str(), command_line.data(), nullptr, nullptr,
+        TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+        options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup, &process);
+    if (started) CloseHandle(process.hThread);
+    return started != FALSE;
+}
+
+[[noreturn]] void cannot_start(const ProcessOptions& options) {
+    throw std::runtime_error("cannot start " + narrow(options.command_line));
+}
+
+// A pipe whose one end, the child's, is inherited.
+void make_pipe(HANDLE& read_end, HANDLE& write_end, bool child_reads) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) throw std::runtime_error("cannot make a pipe");
+    SetHandleInformation(child_reads ? write_end : read_end, HANDLE_FLAG_INHERIT, 0);
+}
+
+std::string read_to_end(HANDLE pipe) {
+    std::string contents;
+    char buffer[65536];
+    DWORD count = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) contents.append(buffer, count);
+    return contents;
+}
+
 }  // namespace
 
 std::map<std::wstring, std::string> read_tree(const std::wstring& root) {
@@ -159,24 +201,11 @@ std::map<std::wstring, std::string> read_tree(const std::wstring& root) {
 RunningProcess::RunningProcess(const ProcessOptions& options) {
     HANDLE out = inheritable_file(streams_ / L"out");
     HANDLE err = inheritable_file(streams_ / L"err");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-
-    std::wstring command_line = options.command_line;
-    std::wstring environment = environment_block(options.environment_changes);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(
-        options.application.empty() ? nullptr : options.application.c_str(), command_line.data(), nullptr, nullptr,
-        TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-        options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup, &process);
+    PROCESS_INFORMATION process;
+    const bool started = start_process(options, INVALID_HANDLE_VALUE, out, err, process);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started) throw std::runtime_error("cannot start " + narrow(command_line));
-    CloseHandle(process.hThread);
+    if (!started) cannot_start(options);
     process_ = process.hProcess;
     id_ = process.dwProcessId;
 }
@@ -207,6 +236,45 @@ ProcessResult RunningProcess::wait(DWORD timeout_ms) {
 }
 
 ProcessResult run_process(const ProcessOptions& options) { return RunningProcess(options).wait(options.timeout_ms); }
+
+ProcessResult run_through_pipes(const ProcessOptions& options, const std::string& input) {
+    HANDLE child_in, to_child, from_child, child_out, errors, child_err;
+    make_pipe(child_in, to_child, true);
+    make_pipe(from_child, child_out, false);
+    make_pipe(errors, child_err, false);
+    PROCESS_INFORMATION process;
+    const bool started = start_process(options, child_in, child_out, child_err, process);
+    // Only the child holds its ends now, so each stream ends when the child's side closes.
+    for (HANDLE pipe : {child_in, child_out, child_err}) CloseHandle(pipe);
+    if (!started) {
+        for (HANDLE pipe : {to_child, from_child, errors}) CloseHandle(pipe);
+        cannot_start(options);
+    }
+    ProcessResult result;
+    result.process_id = process.dwProcessId;
+    std::thread writer([&] {
+        DWORD written = 0;
+        for (size_t at = 0; at < input.size(); at += written) {
+            const DWORD piece = static_cast<DWORD>(std::min<size_t>(input.size() - at, 1 << 20));
+            if (!WriteFile(to_child, input.data() + at, piece, &written, nullptr)) break;
+        }
+        CloseHandle(to_child);
+    });
+    std::thread output_reader([&] { result.out = read_to_end(from_child); });
+    std::thread error_reader([&] { result.err = read_to_end(errors); });
+    if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
+        result.timed_out = true;
+        TerminateProcess(process.hProcess, 0xDEAD);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    // The streams end when every process that holds them has ended.
+    writer.join();
+    output_reader.join();
+    error_reader.join();
+    GetExitCodeProcess(process.hProcess, &result.exit_code);
+    for (HANDLE handle : {process.hProcess, from_child, errors}) CloseHandle(handle);
+    return result;
+}
 
 std::wstring quote_argument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;

@@ -79,6 +79,11 @@ private:
 // Starts a process and waits for it (see RunningProcess).
 ProcessResult run_process(const ProcessOptions& options);
 
+// Starts a process with pipes for its standard streams, as a shell connects a pipeline: writes
+// input to its standard input and closes it, and reads its output and error streams while it
+// runs. Waits as RunningProcess::wait does; throws when it cannot start.
+ProcessResult run_through_pipes(const ProcessOptions& options, const std::string& input);
+
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quote_argument(const std::wstring& argument);
 

@@ -1,0 +1,19 @@
+/* The outside project's command-line program, in C: an ordinary program that reads the file
+ * that ships beside it and counts its arguments. */
+#include <stdio.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+    char path[1024];
+    snprintf(path, sizeof path, "%s", argv[0]);
+    char* name = strrchr(path, '\\');
+    if (name == NULL) return 1;
+    snprintf(name + 1, sizeof path - (size_t)(name + 1 - path), "note.txt");
+    FILE* note = fopen(path, "rb");
+    if (note == NULL) return 1;
+    char line[256] = "";
+    fgets(line, sizeof line, note);
+    fclose(note);
+    printf("outside tool with %d arguments: %s", argc - 1, line);
+    return 43;
+}
