@@ -3,7 +3,7 @@
 // image-data source). The parent sets the launcher's environment variables, registers a
 // console handler, splits its command line (shell32), builds the owner-only security
 // descriptor (advapi32) and looks up the home directory as the unpacker does, decodes the
-// payload through the same 131,072-byte buffer and writes the same files with that descriptor
+// payload with the launcher's own stream reader and writes the same files with that descriptor
 // in pieces of 32,768 bytes, starts itself once and waits, and removes the directory with the
 // launcher's own removal. The child reads both module names in their comparable form (the
 // handshake), loads the first entry from the directory the parent names and calls run_code.
@@ -16,8 +16,6 @@
 #include <shlobj.h>
 
 #include <stdlib.h>
-#include <string.h>
-#include <zstd.h>
 
 #include <string>
 
@@ -26,45 +24,12 @@
 #include "paths/process_start.h"
 #include "paths/shell_functions.h"
 #include "paths/tree_removal.h"
-
-extern "C" const unsigned char kelvor_payload_block[];
-extern "C" const unsigned long long kelvor_payload_size;
+#include "payload/payload_block.h"
+#include "payload/payload_stream.h"
 
 namespace {
 
-constexpr size_t decode_buffer_size = 131072;
 constexpr size_t piece_size = 32768;
-
-struct Stream {
-    ZSTD_DCtx* context;
-    ZSTD_inBuffer input;
-    ZSTD_outBuffer output;
-    unsigned char* buffer;
-};
-
-// Exactly n bytes of the entry stream, or the process ends with 2.
-void read(Stream& stream, void* destination, size_t n) {
-    auto* out = static_cast<unsigned char*>(destination);
-    bool filled = false;
-    while (n > 0) {
-        if (stream.output.pos < stream.output.size) {
-            const size_t k = n < stream.output.size - stream.output.pos ? n : stream.output.size - stream.output.pos;
-            memcpy(out, stream.buffer + stream.output.pos, k);
-            stream.output.pos += k;
-            out += k;
-            n -= k;
-        } else if (stream.input.pos < stream.input.size || filled) {
-            stream.output.pos = 0;
-            stream.output.size = decode_buffer_size;
-            if (ZSTD_isError(ZSTD_decompressStream(stream.context, &stream.output, &stream.input))) exit(2);
-            filled = stream.output.pos == decode_buffer_size;
-            stream.output.size = stream.output.pos;
-            stream.output.pos = 0;
-        } else {
-            exit(2);
-        }
-    }
-}
 
 // The directories on the way to path, each created once.
 void make_parents(const std::wstring& path, std::wstring& last_made) {
@@ -77,17 +42,16 @@ void make_parents(const std::wstring& path, std::wstring& last_made) {
     last_made = parent;
 }
 
-// Unpacks every entry below directory; gives the first entry's path.
+// Unpacks every entry below directory through the launcher's own stream reader; gives the
+// first entry's path.
 std::wstring unpack(const std::wstring& directory) {
-    Stream stream{ZSTD_createDCtx(), {kelvor_payload_block + 3, kelvor_payload_size - 3, 0}, {nullptr, 0, 0},
-                  static_cast<unsigned char*>(malloc(decode_buffer_size))};
-    stream.output.dst = stream.buffer;
+    open_payload_stream(kelvor_payload_block, kelvor_payload_size);
     static unsigned char piece[piece_size];
     std::wstring first, last_made;
     for (;;) {
         std::wstring name;
         for (wchar_t unit = 0;;) {
-            read(stream, &unit, 2);
+            payload_read(&unit, 2);
             if (unit == 0) break;
             name.push_back(unit);
         }
@@ -95,21 +59,20 @@ std::wstring unpack(const std::wstring& directory) {
         const std::wstring path = directory + L"\\" + name;
         if (first.empty()) first = path;
         unsigned long long remaining = 0;
-        read(stream, &remaining, 8);
+        payload_read(&remaining, 8);
         make_parents(path, last_made);
         HANDLE file = open_file_for_writing(path.c_str());
         if (file == INVALID_HANDLE_VALUE) exit(2);
         while (remaining > 0) {
             const DWORD count = remaining < piece_size ? static_cast<DWORD>(remaining) : piece_size;
-            read(stream, piece, count);
+            payload_read(piece, count);
             DWORD written = 0;
             if (!WriteFile(file, piece, count, &written, nullptr)) exit(2);
             remaining -= count;
         }
         CloseHandle(file);
     }
-    ZSTD_freeDCtx(stream.context);
-    free(stream.buffer);
+    close_payload_stream();
     return first;
 }
 

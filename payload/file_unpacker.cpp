@@ -53,17 +53,18 @@ bool is_remembered(const wchar_t* directory) {
 
 bool read_entry_name() {
     static_assert(entry_name_units == payload_format::name_buffer_units, "the name buffer is the format's");
-    for (size_t i = 0;; ++i) {
-        if (i == entry_name_units) fail_decode();
+    size_t length = 0;
+    for (;; ++length) {
+        if (length == entry_name_units) fail_decode();
         wchar_t unit = 0;
         payload_read(&unit, sizeof unit);
-        entry_name[i] = unit;
+        entry_name[length] = unit;
         if (unit == L'\0') break;
     }
-    if (entry_name[0] == L'\0') return false;
+    if (length == 0) return false;
     // The packer writes no other name: one that could lead out of the target directory, or
     // into a device, can only be damage, which the frame's checksum would show only at its end.
-    if (entry_name_rules::check_name(entry_name, wcslen(entry_name)) != entry_name_rules::Fault::none) fail_decode();
+    if (entry_name_rules::check_name(entry_name, length) != entry_name_rules::Fault::none) fail_decode();
     return true;
 }
 

@@ -128,15 +128,21 @@ private:
         return rva;
     }
 
+    // The section whose file data holds the address of the loaded image, or none.
+    const Section* section_of(std::uint32_t rva) const {
+        for (const auto& section : sections_) {
+            if (rva >= section.virtual_address && rva - section.virtual_address < section.raw_size) return &section;
+        }
+        return nullptr;
+    }
+
     // The file offset of count bytes at an address of the loaded image, which must lie in the
     // file data of one section.
     std::uint64_t file_offset(std::uint32_t rva, std::uint64_t count, const char* what) const {
-        for (const auto& section : sections_) {
-            if (rva < section.virtual_address) continue;
-            const std::uint64_t into = rva - section.virtual_address;
-            if (into < section.raw_size && count <= section.raw_size - into) return section.raw_offset + into;
-        }
-        malformed(std::string(what) + " lies outside its sections");
+        const Section* section = section_of(rva);
+        const std::uint64_t into = section ? rva - section->virtual_address : 0;
+        if (!section || count > section->raw_size - into) malformed(std::string(what) + " lies outside its sections");
+        return section->raw_offset + into;
     }
 
     Bytes image_bytes(std::uint32_t rva, std::uint64_t count, const char* what) const {
@@ -146,14 +152,10 @@ private:
     // Whether the name at this address is the entry's, read no further than the section's data.
     bool names_entry(std::uint32_t rva) const {
         const std::uint64_t wanted = sizeof kApplicationEntry;  // with its NUL
-        for (const auto& section : sections_) {
-            if (rva < section.virtual_address || rva - section.virtual_address >= section.raw_size) continue;
-            const std::uint64_t room = section.raw_size - (rva - section.virtual_address);
-            if (room < wanted) return false;
-            return bytes_at(section.raw_offset + (rva - section.virtual_address), wanted, "an export name") ==
-                   Bytes(kApplicationEntry, kApplicationEntry + wanted);
-        }
-        malformed("an export name lies outside its sections");
+        const Section* section = section_of(rva);
+        if (!section) malformed("an export name lies outside its sections");
+        if (section->raw_size - (rva - section->virtual_address) < wanted) return false;
+        return image_bytes(rva, wanted, "an export name") == Bytes(kApplicationEntry, kApplicationEntry + wanted);
     }
 
     bool exports_entry(std::uint32_t directory_rva) const {
