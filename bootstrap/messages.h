@@ -8,6 +8,8 @@ constexpr char message_no_header[] = "Error, couldn't find attached data header.
 constexpr char message_no_memory[] = "Error, couldn't allocate memory.";
 constexpr char message_decode[] = "Error, couldn't decode attached data.";
 constexpr char message_no_entry_point[] = "Error, DLL entry point not found.";
+// With the features the processor lacks, as a plain message on standard output.
+constexpr char format_processor_missing[] = "Error, this program needs a processor with %s.";
 
 // Formats with one wide-string argument, on standard error.
 constexpr char format_template_failed[] = "Error, couldn't runtime expand spec '%ls'.\n";

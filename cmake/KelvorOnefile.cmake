@@ -4,6 +4,11 @@
 # library, KelvorOnefile::launcher, supplies the rest of the executable and carries its link
 # flags. The languages these steps need (C++ to link, assembly and resource scripts) are
 # enabled by the project (in this tree) or by the package's config.
+include("${CMAKE_CURRENT_LIST_DIR}/KelvorOnefileLinking.cmake")
+# The processor level an executable is built for: one of KELVOR_CPU_LEVELS, the default when
+# empty. Targets take it from the variable KELVOR_ONEFILE_CPU when they are made.
+define_property(TARGET PROPERTY KELVOR_ONEFILE_CPU INITIALIZE_FROM_VARIABLE KELVOR_ONEFILE_CPU)
+
 if(NOT KELVOR_ONEFILE_TOOL)
   set(KELVOR_ONEFILE_TOOL "${PROJECT_SOURCE_DIR}/build/host/bin/kelvor-onefile" CACHE FILEPATH
       "kelvor-onefile from the host build")
@@ -123,18 +128,20 @@ endfunction()
 
 # kelvor_add_onefile(NAME name {APP dll-target-or-path | EXE program} [DIR dir] [CONSOLE]
 #                    [COMPANY text] [PRODUCT text] [VERSION text] [PRODUCT_VERSION text]
-#                    [DESCRIPTION text] [ICON path] [TEMPLATE text] [WINDOW_LOG n] [PACK_OPTIONS ...]
-#                    [DEPENDS ...])
+#                    [DESCRIPTION text] [ICON path] [TEMPLATE text] [WINDOW_LOG n] [CPU level]
+#                    [PACK_OPTIONS ...] [DEPENDS ...])
 # One executable, name.exe, that carries the application DLL and the files below DIR, linked
 # with KelvorOnefile::launcher: the same bytes as "kelvor-onefile build" gives from the same
 # inputs. EXE names an ordinary program by its path relative to DIR instead (see
 # kelvor_pack_payload). CONSOLE makes a console-subsystem executable (the default is the GUI
 # subsystem). WINDOW_LOG sets the payload's window to 2^n bytes (the default is the smallest
-# that holds the payload, at most 16 MiB). DEPENDS names files or targets that the payload is packed after and again whenever
-# they change (files below DIR that the build itself writes, for instance).
+# that holds the payload, at most 16 MiB). CPU is the processor level (zen4, x86-64-v3,
+# x86-64-v2, x86-64; the default is the variable KELVOR_ONEFILE_CPU, else zen4). DEPENDS names
+# files or targets that the payload is packed after and again whenever they change (files below
+# DIR that the build itself writes, for instance).
 function(kelvor_add_onefile)
   cmake_parse_arguments(PARSE_ARGV 0 arg "CONSOLE"
-                        "NAME;APP;EXE;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE;WINDOW_LOG"
+                        "NAME;APP;EXE;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE;WINDOW_LOG;CPU"
                         "PACK_OPTIONS;DEPENDS")
   set(_depends ${arg_DEPENDS})
   if(arg_EXE)
@@ -165,6 +172,9 @@ function(kelvor_add_onefile)
     add_executable(${arg_NAME} WIN32)
   endif()
   set_target_properties(${arg_NAME} PROPERTIES LINKER_LANGUAGE CXX)
+  if(arg_CPU)
+    set_target_properties(${arg_NAME} PROPERTIES KELVOR_ONEFILE_CPU "${arg_CPU}")
+  endif()
   set(_strings "")
   foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
     if(DEFINED arg_${_setting})
@@ -178,7 +188,12 @@ endfunction()
 # kelvor_link_launcher(target)
 # Links an executable target that has its image sources (kelvor_add_image_sources) with the
 # launcher library, the way kelvor_add_onefile does; the link options come with the library, the
-# console subsystem's when the target's property KELVOR_ONEFILE_CONSOLE is true.
+# console subsystem's when the target's property KELVOR_ONEFILE_CONSOLE is true, and the code is
+# that of the level in its property KELVOR_ONEFILE_CPU (else the default).
 function(kelvor_link_launcher target)
+  get_target_property(_cpu ${target} KELVOR_ONEFILE_CPU)
+  if(_cpu AND NOT _cpu IN_LIST KELVOR_CPU_LEVELS)
+    message(FATAL_ERROR "${target}: the processor level '${_cpu}' is none of ${KELVOR_CPU_LEVELS}")
+  endif()
   target_link_libraries(${target} PRIVATE KelvorOnefile::launcher)
 endfunction()

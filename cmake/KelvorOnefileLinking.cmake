@@ -37,9 +37,36 @@ set(KELVOR_LAUNCHER_LINK_FLAGS
 # subsystem field of the image and the libraries the compiler adds for -mwindows differ.
 set(KELVOR_GUI_SUBSYSTEM_FLAGS -mwindows)
 set(KELVOR_CONSOLE_SUBSYSTEM_FLAGS -mconsole)
+# And the launcher's entry point for that subsystem, in the launcher library: it checks the
+# processor, then hands over to the runtime's start-up for the subsystem.
+set(KELVOR_GUI_ENTRY_FLAGS -Wl,--entry=kelvor_gui_start)
+set(KELVOR_CONSOLE_ENTRY_FLAGS -Wl,--entry=kelvor_console_start)
 
 # The system libraries the launcher library imports from, after it on the link line (advapi32
 # and shell32 it looks up at run time). kernel32 is named although the compiler's specs link it
 # anyway: named here it comes before the C runtime, and an import library's place on the line
 # decides the layout of the import table.
 set(KELVOR_LAUNCHER_SYSTEM_LIBRARIES kernel32)
+
+# Processor levels. The launcher library and its zstd are built once for each, and an executable
+# links the one its build asks for (kelvor-onefile build --cpu, kelvor_add_onefile CPU, the
+# target property KELVOR_ONEFILE_CPU); the default is the first. Compiled code uses the level's
+# instructions without asking, so a launcher's entry point first checks that the processor has
+# them (the check itself is plain x86-64 code) and otherwise ends with a message and exit code 2.
+#   zen4       AMD Zen 4 and later (Ryzen 7000, EPYC 9004), Intel Xeon from Sapphire Rapids:
+#              AVX-512 with the subsets below, BMI2. This GCC has no znver4: znver3 plus them.
+#   x86-64-v3  AVX2, BMI2, FMA: Intel Core from Haswell (2013), AMD from Excavator and Zen 1.
+#   x86-64-v2  SSE4.2, POPCNT: nearly every x86-64 PC from 2009 on, all that Windows 11 runs on.
+#   x86-64     every 64-bit x86 processor.
+set(KELVOR_CPU_LEVELS zen4 x86-64-v3 x86-64-v2 x86-64)
+set(KELVOR_DEFAULT_CPU zen4)
+set(KELVOR_CPU_FLAGS_zen4 -march=znver3 -mavx512f -mavx512cd -mavx512bw -mavx512dq -mavx512vl -mavx512ifma
+    -mavx512vbmi -mavx512vbmi2 -mavx512vnni -mavx512bitalg -mavx512vpopcntdq -mavx512bf16)
+set(KELVOR_CPU_FLAGS_x86-64-v3 -march=x86-64-v3)
+set(KELVOR_CPU_FLAGS_x86-64-v2 -march=x86-64-v2)
+set(KELVOR_CPU_FLAGS_x86-64 -march=x86-64 -mtune=generic)
+# Where each level runs, for the tool's help.
+set(KELVOR_CPU_RUNS_ON_zen4 "AMD Zen 4 and later, Intel Xeon from Sapphire Rapids (AVX-512)")
+set(KELVOR_CPU_RUNS_ON_x86-64-v3 "Intel Core from Haswell (2013), AMD from Zen 1 (AVX2, BMI2)")
+set(KELVOR_CPU_RUNS_ON_x86-64-v2 "every PC that Windows 11 runs on (SSE4.2, POPCNT)")
+set(KELVOR_CPU_RUNS_ON_x86-64 "every 64-bit x86 processor")

@@ -1,19 +1,22 @@
-# What "cmake --install" puts under a prefix from the Windows build: the launcher library and
-# the runner DLL, and the CMake package that outside projects load with
+# What "cmake --install" puts under a prefix from the Windows build: the launcher library of
+# each processor level and the runner DLL, and the CMake package that outside projects load with
 # find_package(KelvorOnefile 0.1), which gives them KelvorOnefile::launcher and
 # KelvorOnefile::runner (the same names as in this tree) and kelvor_add_onefile.
 # The host build installs the tool itself and the default icons.
 include(CMakePackageConfigHelpers)
 
 set_target_properties(kelvor_launcher PROPERTIES EXPORT_NAME launcher)
-set_target_properties(kelvor_launcher_core PROPERTIES EXPORT_NAME launcher_core)
-set_target_properties(kelvor_zstd_decompress PROPERTIES EXPORT_NAME zstd_decompress)
 set_target_properties(kelvor_runner PROPERTIES EXPORT_NAME runner)
-# The libraries and the runner DLL go where "kelvor-onefile build" looks for them beside its bin
-# directory.
-install(TARGETS kelvor_launcher kelvor_launcher_core kelvor_zstd_decompress kelvor_runner EXPORT KelvorOnefileTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile
+# The libraries of each processor level go where "kelvor-onefile build --cpu" looks for them
+# beside its bin directory (lib/kelvor-onefile/<level>/), the runner DLL above them.
+install(TARGETS kelvor_launcher kelvor_runner EXPORT KelvorOnefileTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile)
+foreach(_level IN LISTS KELVOR_CPU_LEVELS)
+  set_target_properties(kelvor_launcher_core_${_level} PROPERTIES EXPORT_NAME launcher_core_${_level})
+  set_target_properties(kelvor_zstd_decompress_${_level} PROPERTIES EXPORT_NAME zstd_decompress_${_level})
+  install(TARGETS kelvor_launcher_core_${_level} kelvor_zstd_decompress_${_level} EXPORT KelvorOnefileTargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelvor-onefile/${_level})
+endforeach()
 
 set(KELVOR_PACKAGE_DIRECTORY ${CMAKE_INSTALL_LIBDIR}/cmake/KelvorOnefile)
 install(EXPORT KelvorOnefileTargets NAMESPACE KelvorOnefile:: DESTINATION ${KELVOR_PACKAGE_DIRECTORY})

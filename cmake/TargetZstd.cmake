@@ -1,5 +1,6 @@
 # The decompression half of zstd for the launcher, from the sources that scripts/setup fetched
-# (the same release as the host library the packer links).
+# (the same release as the host library the packer links), once for each processor level:
+# kelvor_zstd_decompress_<level>.
 set(KELVOR_ZSTD_SOURCE_DIR "${PROJECT_SOURCE_DIR}/.deps/zstd" CACHE PATH "zstd source tree")
 if(NOT EXISTS "${KELVOR_ZSTD_SOURCE_DIR}/lib/zstd.h")
   message(FATAL_ERROR "No zstd sources in ${KELVOR_ZSTD_SOURCE_DIR}: run scripts/setup first.")
@@ -8,9 +9,15 @@ endif()
 file(GLOB _kelvor_zstd_sources CONFIGURE_DEPENDS
      "${KELVOR_ZSTD_SOURCE_DIR}/lib/common/*.c"
      "${KELVOR_ZSTD_SOURCE_DIR}/lib/decompress/*.c")
-add_library(kelvor_zstd_decompress STATIC ${_kelvor_zstd_sources})
-target_include_directories(kelvor_zstd_decompress SYSTEM PUBLIC "$<BUILD_INTERFACE:${KELVOR_ZSTD_SOURCE_DIR}/lib>")
-# Legacy formats and tracing are not part of the payload format; the BMI2 paths are chosen at
-# compile time from the target flags, with no run-time check.
-target_compile_definitions(kelvor_zstd_decompress PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_TRACE)
-target_compile_options(kelvor_zstd_decompress PRIVATE -O3 ${KELVOR_TARGET_CPU_FLAGS})
+foreach(_level IN LISTS KELVOR_CPU_LEVELS)
+  set(_target kelvor_zstd_decompress_${_level})
+  add_library(${_target} STATIC ${_kelvor_zstd_sources})
+  target_include_directories(${_target} SYSTEM PUBLIC "$<BUILD_INTERFACE:${KELVOR_ZSTD_SOURCE_DIR}/lib>")
+  # Legacy formats and tracing are not part of the payload format. Where the level has no BMI2,
+  # zstd picks its BMI2 paths at run time from its own CPUID check.
+  target_compile_definitions(${_target} PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_TRACE)
+  kelvor_cpu_flags(_flags ${_level})
+  target_compile_options(${_target} PRIVATE -O3 ${_flags})
+  set_target_properties(${_target} PROPERTIES OUTPUT_NAME kelvor_zstd_decompress
+      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/kelvor-onefile/${_level})
+endforeach()

@@ -24,9 +24,10 @@ configure_file("${CMAKE_CURRENT_LIST_DIR}/wine-prefix.in" "${CMAKE_BINARY_DIR}/w
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine/wine-run")
 
 add_test(NAME wine.start COMMAND "${CMAKE_BINARY_DIR}/wine/wine-prefix" start)
-set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+# Making the prefix the first time takes up to a minute.
+set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 add_test(NAME wine.stop COMMAND "${CMAKE_BINARY_DIR}/wine/wine-prefix" stop)
-set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 # The Windows form of a path in the build tree: Wine's drive Z: is the Unix root.
 function(kelvor_windows_path out path)

@@ -70,6 +70,6 @@ build_floor() {
   "${bench_cross_cc%-gcc-posix}-g++-posix" "${bench_cross_flags[@]}" "${kelvor_launcher_link_flags[@]}" \
       "${kelvor_gui_subsystem_flags[@]}" \
       -I"$bench_root" -I"$bench_root/.deps/zstd/lib" -o "$out" "$bench_sources/floor.cpp" "$image/image-data.S" \
-      -L"$bench_launcher_dir" -lkelvor_launcher_core -lkelvor_zstd_decompress \
+      -L"$bench_launcher_dir/$kelvor_machine_cpu" -lkelvor_launcher_core -lkelvor_zstd_decompress \
       "${kelvor_launcher_system_libraries[@]/#/-l}" || fail "cannot compile floor.cpp"
 }

@@ -74,6 +74,18 @@ print_parts_table() {
   done
 }
 
+# The reference run at each processor level the machine runs, against its own level.
+print_levels_table() {
+  local cpu own
+  own=$(median "level.${bench_levels[0]}" us)
+  echo "1b unpack and run, reference application, at each processor level this machine runs"
+  echo "   (processor: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1))"
+  for cpu in "${bench_levels[@]}"; do
+    printf '   %-12s %12s %8s\n' "$cpu" "$(format_time "$(median "level.$cpu" us)")" \
+        "$(times_ratio "$(median "level.$cpu" us)" "$own")"
+  done
+}
+
 # The window series: what a larger window costs or saves.
 print_window_table() {
   local what log
@@ -144,6 +156,8 @@ print_report() {
   echo
   print_main_table
   print_parts_table
+  echo
+  print_levels_table
   echo
   print_scaling_table
   echo

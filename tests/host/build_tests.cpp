@@ -254,6 +254,18 @@ TEST_F(BuildCommand, AMissingToolchainOrLauncherLibraryIsNamed) {
     const auto no_library = testing::run_tool(build_args({"--launcher-dir", (scratch_ / "nothing").string()}));
     EXPECT_EQ(no_library.exit_code, 1);
     EXPECT_NE(no_library.err.find("the launcher library is not in"), std::string::npos) << no_library.err;
+    // Each processor level has its own library; another level's does not stand in for it.
+    testing::write_launcher_library(scratch_ / "launcher");
+    const auto other_level = testing::run_tool(
+        build_args({"--launcher-dir", (scratch_ / "launcher").string(), "--cpu", "x86-64-v2"}));
+    EXPECT_EQ(other_level.exit_code, 1);
+    EXPECT_NE(other_level.err.find("/launcher/x86-64-v2' (libkelvor_launcher_core.a)"), std::string::npos)
+        << other_level.err;
+    const auto unknown_level = testing::run_tool(build_args({"--cpu", "zen5"}));
+    EXPECT_EQ(unknown_level.exit_code, 2);
+    EXPECT_NE(unknown_level.err.find("--cpu: 'zen5' is not a processor level (zen4, x86-64-v3, x86-64-v2, x86-64)"),
+              std::string::npos)
+        << unknown_level.err;
     EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
     EXPECT_TRUE(fs::is_empty(scratch_ / "tmp"));
 }

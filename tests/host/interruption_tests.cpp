@@ -38,9 +38,7 @@ TEST_P(InterruptedRun, LeavesNothingTemporaryAndEndsByTheSignal) {
     std::string noise(16 << 20, '\0');
     for (std::uint32_t x = 1, i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
     testing::write_file(scratch / "files" / "noise.bin", noise);
-    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-        testing::write_file(scratch / "launcher" / library, "");
-    }
+    testing::write_launcher_library(scratch / "launcher");
 
     const bool build = std::string(GetParam().command) == "build";
     std::vector<std::string> arguments = {GetParam().command, "--app", (scratch / "app.dll").string(), "--dir",

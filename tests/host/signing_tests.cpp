@@ -38,9 +38,7 @@ protected:
             GTEST_SKIP() << "osslsigncode or openssl is missing (scripts/setup installs them)";
         }
         for (const char* directory : {"tmp", "out", "launcher", "no-programs"}) fs::create_directory(scratch_ / directory);
-        for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-            write_file(scratch_ / "launcher" / library, "");
-        }
+        testing::write_launcher_library(scratch_ / "launcher");
         write_file(scratch_ / "app.dll", testing::dll_image());
         write_file(scratch_ / "image.dll", testing::dll_image());
         write_file(scratch_ / "cc",

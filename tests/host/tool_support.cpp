@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "launcher_linking.h"
+
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
@@ -40,6 +42,12 @@ void write_file(const fs::path& path, const std::string& contents) {
     std::ofstream file(path, std::ios::binary);
     file << contents;
     if (!file) throw std::runtime_error("cannot write " + path.string());
+}
+
+void write_launcher_library(const fs::path& launcher_directory) {
+    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
+        write_file(launcher_directory / linking::kDefaultCpu / library, "");
+    }
 }
 
 std::string read_file(const fs::path& path) {

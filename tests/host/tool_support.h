@@ -24,6 +24,9 @@ private:
 
 void write_file(const std::filesystem::path& path, const std::string& contents);
 std::string read_file(const std::filesystem::path& path);
+// Empty archives where "build" looks for the launcher library of the default processor level,
+// for builds whose compiler is a stand-in.
+void write_launcher_library(const std::filesystem::path& launcher_directory);
 std::vector<unsigned char> read_bytes(const std::filesystem::path& path);
 
 struct ToolRun {

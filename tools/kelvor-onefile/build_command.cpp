@@ -41,8 +41,8 @@ const char kBuildToolHelp[] =
     "  --threads N                compression threads (default: one per core)\n"
     "  --window-log N             window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
     "                             the whole payload, at most 2^24: a larger window decodes slower)\n"
-    "  --launcher-dir DIR         the launcher library and the runner DLL (default:\n"
-    "                             lib/kelvor-onefile beside bin/)\n"
+    "  --launcher-dir DIR         the runner DLL, and the launcher library in DIR/LEVEL/\n"
+    "                             (default: lib/kelvor-onefile beside bin/)\n"
     "  --cc PROGRAM               the cross compiler (default x86_64-w64-mingw32-g++-posix on PATH)\n"
     "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
     "  -h, --help                 show this help\n";
@@ -51,18 +51,19 @@ const char kBuildToolHelp[] =
 
 int run_build(const std::vector<std::string>& arguments) {
     std::set<std::string> value_options = {"--app", "--exe", "--dir", "-o", "--output", "--level", "--threads",
-                                           "--window-log", "--launcher-dir", "--cc", "--windres"};
+                                           "--window-log", "--launcher-dir", "--cc", "--windres", "--cpu"};
     value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
     value_options.insert(kSigningOptions.begin(), kSigningOptions.end());
     const CommandLine line("build", arguments, value_options, {"--console", "-h", "--help"});
     if (line.wants_help()) {
-        std::printf("%s%s%s%s", kBuildHelp, build_string_options_help().c_str(), signing_options_help().c_str(),
-                    kBuildToolHelp);
+        std::printf("%s%s%s%s%s", kBuildHelp, cpu_level_help().c_str(), build_string_options_help().c_str(),
+                    signing_options_help().c_str(), kBuildToolHelp);
         return 0;
     }
     line.refuse_positional();
     const std::string output = line.output();
     const PackOptions pack = pack_options_from(line);
+    const std::string cpu = cpu_level(line.value("--cpu"));
     const auto signing = signing_from(line);
 
     // Everything that can be wrong with the inputs is found before the long packing starts.
@@ -75,8 +76,7 @@ int run_build(const std::vector<std::string>& arguments) {
     if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) other_inputs.push_back({"--icon", icon});
     const auto entries = entries_from(line, output, other_inputs);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
-    const auto library = launcher_directory(line.value("--launcher-dir"));
-    check_launcher_library(library);
+    const auto library = launcher_library(launcher_directory(line.value("--launcher-dir")), cpu);
 
     TemporaryDirectory work;
     const auto payload = work.path() / "payload.bin";

@@ -1,6 +1,7 @@
 // Where the tool finds what ships with it. The build tree and an installation have the same
 // layout around the tool: bin/kelvor-onefile, share/kelvor-onefile/ (default icons) and
-// lib/kelvor-onefile/ (the launcher library and the runner DLL).
+// lib/kelvor-onefile/ (the runner DLL, and the launcher library of each processor level in a
+// directory named after the level).
 #pragma once
 
 #include <filesystem>
@@ -16,8 +17,15 @@ std::filesystem::path installation_path(const std::string& relative);
 // lib/kelvor-onefile beside the tool's bin directory.
 std::filesystem::path launcher_directory(const std::optional<std::string>& given);
 
-// Throws ToolError when the launcher library's archives are not in the directory.
-void check_launcher_library(const std::filesystem::path& directory);
+// The processor level named by --cpu, or the default when none is given; throws UsageError for
+// a name that is not one of the levels.
+std::string cpu_level(const std::optional<std::string>& given);
+// The help lines of --cpu: each level and where it runs.
+std::string cpu_level_help();
+
+// The launcher library of a processor level: <directory>/<level>/. Throws ToolError when its
+// archives are not there.
+std::filesystem::path launcher_library(const std::filesystem::path& directory, const std::string& level);
 
 // The runner DLL in the directory; throws ToolError when it is not there.
 std::filesystem::path runner_dll(const std::filesystem::path& directory);

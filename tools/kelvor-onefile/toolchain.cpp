@@ -179,8 +179,10 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
     append(link, linking::kLauncherLinkFlags);
     if (subsystem == Subsystem::console) {
         append(link, linking::kConsoleSubsystemFlags);
+        append(link, linking::kConsoleEntryFlags);
     } else {
         append(link, linking::kGuiSubsystemFlags);
+        append(link, linking::kGuiEntryFlags);
     }
     link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
                              "-L" + launcher_directory.string(), "-lkelvor_launcher_core", "-lkelvor_zstd_decompress"});
