@@ -11,6 +11,7 @@
 #include "paths/process_start.h"
 #include "paths/run_timing.h"
 #include "paths/shell_functions.h"
+#include "runner/runner_name.h"
 
 wchar_t child_command_line[child_command_line_capacity + 1];
 
@@ -20,6 +21,34 @@ namespace {
 // and System32; never the current directory or the search path.
 constexpr DWORD dll_search_flags =
     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+// The environment block as the launcher was given it; null until kept (or when the system had
+// no memory for the copy).
+wchar_t* original_environment = nullptr;
+
+// The program of an ordinary program's payload: first_entry_path without the runner's suffix.
+wchar_t program_path[first_entry_path_capacity + 1];
+
+// The runner's suffix, widened; 0 when first_entry_path does not end with it (in any case, as
+// the file system compares names).
+size_t runner_suffix_length() {
+    wchar_t suffix[sizeof runner_name::suffix] = L"";
+    append_narrow_as_wide(suffix, runner_name::suffix, sizeof runner_name::suffix - 1);
+    const size_t length = wcslen(first_entry_path), suffix_length = wcslen(suffix);
+    if (length <= suffix_length || _wcsicmp(first_entry_path + length - suffix_length, suffix) != 0) return 0;
+    return suffix_length;
+}
+
+// The parent's end of a run: waits for the process it started, then the clean-up.
+DWORD wait_and_clean_up(const PROCESS_INFORMATION& process) {
+    CloseHandle(process.hThread);
+    store_child_process(process.hProcess);
+    const DWORD exit_code = wait_for_child_exit();
+    timing_event("child-ended");
+    cleanup_child_and_directory();
+    timing_event("removed");
+    return exit_code;
+}
 
 }  // namespace
 
@@ -73,11 +102,24 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     if (!start_with_standard_handles(get_own_executable_path(), child_command_line, NORMAL_PRIORITY_CLASS, &process)) {
         exit_with_error_code(message_launch_failed, GetLastError());
     }
-    CloseHandle(process.hThread);
-    store_child_process(process.hProcess);
-    const DWORD exit_code = wait_for_child_exit();
-    timing_event("child-ended");
-    cleanup_child_and_directory();
-    timing_event("removed");
-    return exit_code;
+    return wait_and_clean_up(process);
+}
+
+void keep_original_environment() { original_environment = GetEnvironmentStringsW(); }
+
+bool first_entry_names_a_program() { return runner_suffix_length() != 0; }
+
+DWORD start_program_and_wait() {
+    copy_wide(program_path, first_entry_path, first_entry_path_capacity);
+    program_path[wcslen(program_path) - runner_suffix_length()] = L'\0';
+    // The launcher's own line always fits: the system limits it as it limits the program's.
+    copy_wide(child_command_line, GetCommandLineW(), child_command_line_capacity);
+    if (original_environment == nullptr) exit_with_message(message_no_memory);
+    PROCESS_INFORMATION process;
+    timing_event("child-create");
+    if (!start_with_standard_handles(program_path, child_command_line, NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT,
+                                     &process, original_environment)) {
+        exit_with_error_code(message_program_launch_failed, GetLastError());
+    }
+    return wait_and_clean_up(process);
 }

@@ -1,7 +1,9 @@
 // Running the application, in two processes of the same executable: the parent run starts
 // the launcher a second time with the same arguments and waits for it (the child start); the
 // child run loads the application DLL from the target directory and calls its run_code (the
-// DLL start).
+// DLL start). An ordinary program is started by the parent run itself (the program start):
+// its payload's first entry is the runner DLL named after the program beside it, which a
+// launcher of an earlier version loads in a child run instead.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +28,22 @@ void prepare_child_command_line();
 // again with the prepared command line, waits without a time limit, runs the clean-up and
 // returns the child's exit code (1 when it cannot be read).
 DWORD start_child_and_wait(wchar_t** runtime_argv);
+
+// Parent run, before its environment changes: keeps the environment the launcher was given, for
+// an ordinary program.
+void keep_original_environment();
+
+// Whether first_entry_path names the runner DLL of an ordinary program.
+bool first_entry_names_a_program();
+
+// Parent run of an ordinary program: starts the program beside the runner DLL's entry as a
+// plain start would, with the launcher's own command line as it stands (so its first word is
+// the name the user ran, and the program's runtime splits the rest by its own rules), the
+// environment the launcher was given (none of the launcher's variables), the standard handles
+// and current directory; nothing else holds it, so what it leaves running lives on. Waits
+// without a time limit, runs the clean-up and returns the program's exit code (1 when it cannot
+// be read). A program that cannot be started ends the run with its message and exit code 2.
+DWORD start_program_and_wait();
 
 // Re-quotes the arguments into child_command_line so that they split back into the same
 // arguments; an empty argument adds nothing. A line beyond 32,768 characters ends the run.

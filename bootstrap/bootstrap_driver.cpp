@@ -86,24 +86,30 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     // The current directory leaves the DLL search order of this process and its children.
     SetDllDirectoryW(L"");
     const bool child = is_child_run();
-    if (!child) prepare_parent_environment();
+    if (!child) {
+        keep_original_environment();
+        prepare_parent_environment();
+    }
     find_target_directory(path_template);
     if (!register_console_handlers(!child)) exit_with_message(message_register_handler);
-    // Built before anything is written, so that a command line too long for the child ends
-    // the run with nothing on disk.
-    if (!child) prepare_child_command_line();
 
     timing_event("unpack-start");
     check_payload_header(block, block_size);
     open_payload_stream(block, block_size);
     set_unpack_directory(target_directory);
     unpacking_started = true;
+    bool program = false;
     while (read_entry_name()) {
         build_entry_path();
         if (first_entry_path[0] == L'\0') {
             copy_wide(first_entry_path, entry_path, first_entry_path_capacity);
             // A child reads nothing more: the parent has unpacked everything already.
             if (child) return start_application_dll(argc, argv);
+            // An ordinary program gets the command line as it stands. A DLL's child gets it
+            // re-quoted, built before anything is written, so that a line too long for the
+            // child ends the run with nothing on disk.
+            program = first_entry_names_a_program();
+            if (!program) prepare_child_command_line();
         }
         unpack_entry();
     }
@@ -115,5 +121,5 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     close_payload_stream();
     timing_report_parts();
     timing_event("unpack-end");
-    return static_cast<int>(start_child_and_wait(argv));
+    return static_cast<int>(program ? start_program_and_wait() : start_child_and_wait(argv));
 }

@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // CreateProcessW of application with the (writable) command line, handles inherited, the
-// standard input, output and error passed on, and the given creation flags. Its result and
-// GetLastError as CreateProcessW leaves them.
+// standard input, output and error passed on, and the given creation flags; the environment
+// block is this process's when none is given (a wide one needs CREATE_UNICODE_ENVIRONMENT).
+// Its result and GetLastError as CreateProcessW leaves them.
 bool start_with_standard_handles(const wchar_t* application, wchar_t* command_line, DWORD flags,
-                                 PROCESS_INFORMATION* process);
+                                 PROCESS_INFORMATION* process, void* environment = nullptr);

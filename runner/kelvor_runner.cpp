@@ -1,6 +1,7 @@
 // The runner: the first entry of a payload whose application is an ordinary program rather
-// than a DLL with run_code. Packed as "PROGRAM.kelvor-runner.dll" beside the program, it
-// starts PROGRAM from the target directory with the arguments it was given, quoted so that the
+// than a DLL with run_code. Packed as "PROGRAM.kelvor-runner.dll" beside the program, its name
+// tells a launcher to start PROGRAM itself. A launcher of an earlier version loads it in a
+// child run instead, and then it starts PROGRAM from the target directory with the arguments it was given, quoted so that the
 // program's runtime splits them back as they were, with the standard handles and the current
 // directory inherited, waits, and returns the program's exit code. The program and every
 // process it starts belong to a job that ends them all when the runner ends (its process

@@ -1,14 +1,11 @@
-// An ordinary program packed with the runner DLL, against the same program run directly: the
-// arguments it gets, its binary input and output through pipes and its exit code are the same,
-// but for the differences the launcher documents; and the program, with every process it
-// starts, ends when the runner's process is terminated.
+// An ordinary program packed in a launcher, against the same program run directly: the parent
+// run starts it as a plain start would, so the name it was run by, its command line as its own
+// runtime splits it, its environment, its binary input and output through pipes, its exit code
+// and the processes it leaves running are those of the plain program.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <tlhelp32.h>
-
-#include <optional>
 #include <random>
 
 #include "launcher_runs.h"
@@ -30,25 +27,23 @@ ProcessOptions typed(const ProcessOptions& base, const std::wstring& arguments) 
 
 struct ArgumentCase {
     const char* label;
-    const wchar_t* typed;                // the command line after the program's name
-    std::vector<std::wstring> plain;     // what the plain program gets, after "echo" and the code
-    std::optional<std::vector<std::wstring>> packed = std::nullopt;  // what a packed one gets, where it differs
+    const wchar_t* typed;             // the command line after the program's name
+    std::vector<std::wstring> split;  // what the program's runtime makes of it, after "echo" and the code
 };
 
-// What the program's runtime makes of each line, and where a packed program differs: the
-// launcher drops empty arguments, and its parent splits its command line as
-// CommandLineToArgvW does, where a doubled quote inside quotes is a quote that ends the quoted
-// part; the runtime keeps the quoted part open.
+// Lines whose splitting differs between the C runtime and CommandLineToArgvW, or that a
+// re-quoting would change, among plain ones.
 const ArgumentCase kArgumentCases[] = {
     {"plain words", L"one two", {L"one", L"two"}},
-    {"spaces and tabs in quotes", L"\"two words\" \"tab\there\"", {L"two words", L"tab\there"}},
+    {"spaces and tabs", L"\"two words\" \"tab\there\" a\tb  c", {L"two words", L"tab\there", L"a", L"b", L"c"}},
     {"escaped quotes", L"\"say \\\"hi\\\"\" \\\"", {L"say \"hi\"", L"\""}},
     {"backslashes", L"C:\\a\\b \"C:\\a b\\\\\" ends\\\\ a\\\\\\\"b",
      {L"C:\\a\\b", L"C:\\a b\\", L"ends\\\\", L"a\\\"b"}},
+    {"a trailing backslash", L"dir\\ \"quoted dir\\\\\"", {L"dir\\", L"quoted dir\\"}},
     {"non-ASCII", L"caf\u00e9 \"\u65e5\u672c \u00fc\"", {L"caf\u00e9", L"\u65e5\u672c \u00fc"}},
-    {"empty ones", L"\"\" first \"\" last \"\"", {L"", L"first", L"", L"last", L""}, {{L"first", L"last"}}},
-    {"a doubled quote inside quotes", L"a\"b\"\"c d\"e", {L"ab\"c de"}, {{L"ab\"c", L"de"}}},
-    {"a doubled quote closing quotes", L"\"a b\"\"\" c", {L"a b\"", L"c"}, {{L"a b\" c"}}},
+    {"empty ones", L"\"\" first \"\" last \"\"", {L"", L"first", L"", L"last", L""}},
+    {"a doubled quote inside quotes", L"a\"b\"\"c d\"e", {L"ab\"c de"}},
+    {"a doubled quote closing quotes", L"\"a b\"\"\" c", {L"a b\"", L"c"}},
 };
 
 std::vector<std::wstring> with_echo(const std::vector<std::wstring>& arguments) {
@@ -59,23 +54,83 @@ std::vector<std::wstring> with_echo(const std::vector<std::wstring>& arguments) 
 
 class OrdinaryProgram : public LauncherTest {
 protected:
-    ProcessResult run(const std::wstring& program, const std::wstring& arguments, const std::string& input = "") {
-        return run_through_pipes(typed(launch_options(program, {}), arguments), input);
+    ProcessResult run(const std::wstring& program, const std::wstring& arguments, const std::string& input = "",
+                      std::map<std::wstring, std::wstring> environment = {}) {
+        return run_through_pipes(typed(launch_options(program, {}, std::move(environment)), arguments), input);
     }
 };
 
-TEST_F(OrdinaryProgram, ArgumentsAndExitCodeAreThePlainProgramsButForTheDocumentedDifferences) {
+TEST_F(OrdinaryProgram, TheCommandLineReachesTheProgramAsItStands) {
     for (const auto& c : kArgumentCases) {
         const std::wstring arguments = L"echo 7 " + std::wstring(c.typed);
         const auto plain = run(plain_program(), arguments);
-        const auto packed = run(console_launcher(), arguments);
         EXPECT_EQ(plain.exit_code, 7u) << c.label;
-        EXPECT_EQ(packed.exit_code, 7u) << c.label << packed.err;
-        EXPECT_EQ(reported_arguments(plain.out), with_echo(c.plain)) << c.label;
-        EXPECT_EQ(reported_arguments(packed.out), with_echo(c.packed.value_or(c.plain))) << c.label;
-        if (!c.packed) {
+        EXPECT_EQ(reported_arguments(plain.out), with_echo(c.split)) << c.label;
+        for (const auto& launcher : {console_launcher(), gui_launcher()}) {
+            const auto packed = run(launcher, arguments);
+            EXPECT_EQ(packed.exit_code, 7u) << c.label << packed.err;
             EXPECT_EQ(packed.out, plain.out) << c.label;
         }
+    }
+    EXPECT_TRUE(leftovers().empty());
+}
+
+// CreateProcessW takes 32,767 characters with the terminator.
+TEST_F(OrdinaryProgram, TheLongestCommandLineWindowsTakesRunsPacked) {
+    for (const auto& launcher : {plain_program(), console_launcher()}) {
+        ProcessOptions options = launch_options(launcher, {});
+        const std::wstring start = quote_argument(launcher) + L" echo 0 ";
+        options.command_line = start + std::wstring(32766 - start.size(), L'x');
+        const auto result = run_through_pipes(options, "");
+        EXPECT_EQ(result.exit_code, 0u) << narrow(launcher) << result.err;
+        const auto arguments = reported_arguments(result.out);
+        ASSERT_EQ(arguments.size(), 3u) << narrow(launcher);
+        EXPECT_EQ(arguments[2].size(), 32766 - start.size());
+    }
+    EXPECT_TRUE(leftovers().empty());
+}
+
+// A multi-call program chooses what to do by the name it was run by.
+TEST_F(OrdinaryProgram, TheProgramSeesTheNameItWasRunBy) {
+    const std::wstring bin = scratch_ / L"bin";
+    for (const std::wstring name : {L"zstdcat.exe", L"unzstd.exe"}) {
+        const std::wstring packed_copy = copy_launcher(console_launcher(), bin, name);
+        const std::wstring plain_copy = copy_launcher(plain_program(), bin + L"\\plain", name);
+        for (const std::wstring& typed_name : {name, name.substr(0, name.size() - 4)}) {
+            ProcessOptions plain = launch_options(plain_copy, {});
+            plain.application = plain_copy;
+            plain.command_line = typed_name + L" name";
+            ProcessOptions packed = plain;
+            packed.application = packed_copy;
+            const auto plain_run = run_through_pipes(plain, ""), packed_run = run_through_pipes(packed, "");
+            EXPECT_EQ(reported_arguments(packed_run.out), std::vector<std::wstring>{typed_name}) << packed_run.err;
+            EXPECT_EQ(packed_run.out, plain_run.out);
+        }
+    }
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(OrdinaryProgram, TheProgramAndWhatItStartsSeeTheEnvironmentTheLauncherWasGiven) {
+    const std::wstring names =
+        L"KELVOR_ONEFILE_DIRECTORY KELVOR_ONEFILE_PARENT KELVOR_ONEFILE_RANDOM KELVOR_ONEFILE_TIME_US "
+        L"KELVOR_ONEFILE_START KELVOR_ORIGINAL_ARGV0 GIVEN";
+    for (const std::wstring command : {L"env ", L"nested env "}) {
+        const auto plain = run(plain_program(), command + names, "", {{L"GIVEN", L"kept"}});
+        const auto packed = run(console_launcher(), command + names, "", {{L"GIVEN", L"kept"}});
+        EXPECT_EQ(packed.out, plain.out) << packed.err;
+        const auto values = reported(packed.out, "env");
+        ASSERT_FALSE(values.empty()) << packed.out;
+        EXPECT_EQ(values.back(), "GIVEN=kept");
+    }
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(OrdinaryProgram, ExitCodesAndCrashesPassThrough) {
+    const std::pair<const wchar_t*, DWORD> cases[] = {
+        {L"echo 0", 0}, {L"echo 3", 3}, {L"echo 259", 259}, {L"echo 0xC0000005", 0xC0000005u}, {L"crash", 0xC0000005u}};
+    for (const auto& [arguments, code] : cases) {
+        EXPECT_EQ(run(plain_program(), arguments).exit_code, code) << narrow(arguments);
+        EXPECT_EQ(run(console_launcher(), arguments).exit_code, code) << narrow(arguments);
     }
     EXPECT_TRUE(leftovers().empty());
 }
@@ -94,51 +149,19 @@ TEST_F(OrdinaryProgram, BinaryDataPassesThroughPipesUnchangedWithTheExitCode) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-// The parent's id of every process.
-std::map<DWORD, DWORD> parents_of_processes() {
-    std::map<DWORD, DWORD> parents;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        parents[entry.th32ProcessID] = entry.th32ParentProcessID;
-    }
-    CloseHandle(snapshot);
-    return parents;
-}
-
-DWORD reported_id(const std::string& out, const std::string& word) {
-    const auto values = reported(out, word);
-    return values.empty() ? 0 : static_cast<DWORD>(std::stoul(values.front()));
-}
-
-// The launcher's child run holds the runner, which started the program, which started one more.
-TEST_F(OrdinaryProgram, TheProgramAndWhatItStartsEndWhenTheRunnerIsTerminated) {
-    RunningProcess launcher(launch_options(console_launcher(), {L"spawn"}));
-    std::string out;
-    for (int i = 0; i < 600 && reported(out, "child").empty(); ++i, Sleep(100)) out = launcher.output_so_far();
-    const DWORD program_id = reported_id(out, "pid"), started_id = reported_id(out, "child");
-    ASSERT_NE(started_id, 0u) << out;
-    HANDLE program = OpenProcess(SYNCHRONIZE, FALSE, program_id);
-    HANDLE started = OpenProcess(SYNCHRONIZE, FALSE, started_id);
-    ASSERT_NE(program, nullptr);
-    ASSERT_NE(started, nullptr);
-
-    auto parents = parents_of_processes();
-    const DWORD runner_id = parents[program_id];
-    ASSERT_EQ(parents[runner_id], launcher.id()) << "the program's parent is the launcher's child";
-    HANDLE runner = OpenProcess(PROCESS_TERMINATE, FALSE, runner_id);
-    ASSERT_NE(runner, nullptr);
-    ASSERT_TRUE(TerminateProcess(runner, 9));
-    CloseHandle(runner);
-
-    EXPECT_EQ(WaitForSingleObject(program, 10000), WAIT_OBJECT_0) << "the program outlived the runner";
-    EXPECT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0) << "what the program started outlived the runner";
-    CloseHandle(program);
-    CloseHandle(started);
-    const auto result = launcher.wait(60000);
-    EXPECT_EQ(result.exit_code, 9u);
-    EXPECT_TRUE(leftovers().empty()) << "nothing held the target directory at the clean-up";
+// What the program leaves running keeps running, as it would without the launcher.
+TEST_F(OrdinaryProgram, AHelperTheProgramLeavesRunningLivesOn) {
+    // Through files, not pipes: the helper holds the standard handles it inherited.
+    const auto result = launch(console_launcher(), {L"leave"});
+    EXPECT_EQ(result.exit_code, 0u) << result.err;
+    const auto child = reported(result.out, "child");
+    ASSERT_EQ(child.size(), 1u) << result.out;
+    HANDLE helper = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(child[0])));
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(WaitForSingleObject(helper, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the helper was ended";
+    TerminateProcess(helper, 0);
+    WaitForSingleObject(helper, 10000);
+    CloseHandle(helper);
 }
 
 }  // namespace
