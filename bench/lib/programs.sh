@@ -73,3 +73,22 @@ build_floor() {
       -L"$bench_launcher_dir/$kelvor_machine_cpu" -lkelvor_launcher_core -lkelvor_zstd_decompress \
       "${kelvor_launcher_system_libraries[@]/#/-l}" || fail "cannot compile floor.cpp"
 }
+
+# build_file_floor OUT.exe: the platform's floor for a run's file work (file_floor.c), a
+# GUI-subsystem program like the launcher.
+build_file_floor() {
+  local out=$1
+  cross_flags
+  "$bench_cross_cc" "${bench_cross_flags[@]}" "${kelvor_gui_subsystem_flags[@]}" -municode \
+      -o "$out" "$bench_sources/file_floor.c" || fail "cannot compile file_floor.c"
+}
+
+# build_nsis_peer OUT.exe PROGRAM.exe [FILES_DIR]: the self-extracting peer (nsis_peer.nsi)
+# that unpacks FILES_DIR and PROGRAM and runs PROGRAM; false when makensis is not installed.
+build_nsis_peer() {
+  command -v makensis >/dev/null || return 1
+  local files=()
+  [ -n "${3:-}" ] && files=("-DFILES=$3")
+  makensis -V1 "-DOUT=$1" "-DPROGRAM=$2" "-DPROGRAM_NAME=$(basename "$2")" "${files[@]}" \
+      "$bench_sources/nsis_peer.nsi" >&2 || fail "makensis failed for $1"
+}

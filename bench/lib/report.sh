@@ -32,8 +32,10 @@ print_main_table() {
   row "" "" "" "its floor: the same calls alone (+)" "$(format_time "$floor")" "$(times_ratio "$exe" "$floor")" \
       "<= 1.05x" "$(verdict "$(ratio "$exe" "$floor")" 1.05)"
   row "" "" "" "zstd -d to /dev/null (decoding)" "$(format_time "$zstd")" "$(times_ratio "$exe" "$zstd")" "" ""
+  peer_row ref "$exe"
   row "" "  less the tiny application's start-up" "$(format_time "$net")" \
       "tar --zstd -xf, then rm -rf" "$(format_time "$tar")" "$(times_ratio "$net" "$tar")" "" ""
+  print_small_files_rows
   row 2 "start-up, tiny application (one DLL)" "$(format_time "$tiny")" \
       "plain hello.exe under Wine" "$(format_time "$plain")" "$(times_ratio "$tiny" "$plain")" \
       "<= 2.5x" "$(verdict "$(ratio "$tiny" "$plain")" 2.5)"
@@ -44,6 +46,7 @@ print_main_table() {
       "<= 2.5x" "$(verdict "$(ratio "$program" "$plain")" 2.5)"
   row "" "" "" "the tiny application (a DLL)" "$(format_time "$tiny")" "$(times_ratio "$program" "$tiny")" \
       "<= 1.1x" "$(verdict "$(ratio "$program" "$tiny")" 1.1)"
+  peer_row tiny "$tiny"
   row "" "  plain hello.exe starting itself once" "$(format_time "$plain_twice")" \
       "plain hello.exe under Wine" "$(format_time "$plain")" "$(times_ratio "$plain_twice" "$plain")" "" ""
   local tiny_ctx plain_ctx
@@ -65,6 +68,30 @@ print_main_table() {
   row "" "packing output size" "$(format_bytes "$payload_bytes")" \
       "$native_pack" "$(format_bytes "$archive_bytes")" "$(times_ratio "$payload_bytes" "$archive_bytes")" \
       "<= 1.00x" "$(verdict "$(ratio "$payload_bytes" "$archive_bytes")" 1)"
+}
+
+# peer_row KEY OURS_US: the NSIS peer of the same application; never slower is the goal.
+peer_row() {
+  if ! $nsis_peers; then
+    row "" "" "" "NSIS peer (makensis not installed)" "" "" "" ""
+    return
+  fi
+  local peer
+  peer=$(median "$1.nsis" us)
+  row "" "" "" "NSIS $(makensis -VERSION) peer, LZMA solid" "$(format_time "$peer")" "$(times_ratio "$2" "$peer")" \
+      "<= 1.00x" "$(verdict "$(ratio "$2" "$peer")" 1)"
+}
+
+# 2,000 small files against tar, the platform's floor and the peer.
+print_small_files_rows() {
+  local exe tar floor
+  exe=$(median small.exe us) tar=$(median small.tar us) floor=$(median small.floor us)
+  row 1c "unpack and run, 2,000 files of 4 KiB" "$(format_time "$exe")" \
+      "tar --zstd -xf, then rm -rf" "$(format_time "$tar")" "$(times_ratio "$exe" "$tar")" \
+      "<= 2.5x" "$(verdict "$(ratio "$exe" "$tar")" 2.5)"
+  row "" "  (text, 40 folders, tiny DLL)" "" "a plain program writing, removing them" "$(format_time "$floor")" \
+      "$(times_ratio "$exe" "$floor")" "<= 1.1x" "$(verdict "$(ratio "$exe" "$floor")" 1.1)"
+  peer_row small "$exe"
 }
 
 # The parts of a parent run of the reference application, from the instrumented build.
