@@ -84,7 +84,6 @@ wchar_t** split_empty_line(int* count) {
     auto** arguments = static_cast<wchar_t**>(malloc(2 * sizeof(wchar_t*) + (length + 1) * sizeof(wchar_t)));
     if (arguments == nullptr) return nullptr;
     arguments[0] = reinterpret_cast<wchar_t*>(arguments + 2);
-    arguments[0][0] = L'\0';
     copy_wide(arguments[0], own_name, length);
     arguments[1] = nullptr;
     *count = 1;
@@ -96,8 +95,8 @@ wchar_t** split_empty_line(int* count) {
 wchar_t** split_command_line(const wchar_t* line, int* count) {
     if (*line == L'\0') return split_empty_line(count);
     // Each argument after the first takes at least one character of the line, and no character
-    // gives more than one of an argument's text: length + 1 arguments and the null pointer,
-    // and length characters and length + 1 NULs, always fit.
+    // of the line gives more than one character of an argument: length + 1 arguments and the
+    // null pointer, and length characters and length + 1 NULs, always fit.
     const size_t length = wcslen(line);
     const size_t slots = length + 2;
     const size_t units = 2 * length + 1;
