@@ -1,11 +1,10 @@
 // The floor of a parent run: the system calls a launcher run makes, in a straight line, and
 // nothing else. Its payload block is linked into its image as a launcher's is (the same
 // image-data source). The parent sets the launcher's environment variables, registers a
-// console handler, splits its command line (shell32), builds the owner-only security
-// descriptor (advapi32) and looks up the home directory as the unpacker does, decodes the
-// payload with the launcher's own stream reader and writes the same files with that descriptor
-// in pieces of 32,768 bytes, starts itself once and waits, and removes the directory with the
-// launcher's own removal. The child reads both module names in their comparable form (the
+// console handler, splits its command line, builds the owner-only security descriptor
+// (advapi32), decodes the payload with the launcher's own stream reader and writes the same
+// files with that descriptor in pieces of 32,768 bytes, starts itself once and waits, and
+// removes the directory with the launcher's own removal. The child reads both module names in their comparable form (the
 // handshake), loads the first entry from the directory the parent names and calls run_code.
 // What a launcher run costs beyond this is its own code. The benchmark compares the two.
 //
@@ -13,16 +12,15 @@
 //   floor.exe --child DLL     child: loads DLL (a full path), returns what its run_code returns
 #include <windows.h>
 #include <psapi.h>
-#include <shlobj.h>
 
 #include <stdlib.h>
 
 #include <string>
 
+#include "paths/argument_splitting.h"
 #include "paths/file_helpers.h"
 #include "paths/launcher_paths.h"
 #include "paths/process_start.h"
-#include "paths/shell_functions.h"
 #include "paths/tree_removal.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
@@ -110,10 +108,7 @@ DWORD run_parent() {
         std::wstring(temp, length) + L"kelvor-floor-" + std::to_wstring(GetCurrentProcessId());
     SetConsoleCtrlHandler(ignore_event, TRUE);
     int count = 0;
-    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
-    if (arguments == nullptr) return 2;
-    wchar_t home[MAX_PATH];
-    shell_get_folder_path(CSIDL_PROFILE, home);
+    if (split_command_line(GetCommandLineW(), &count) == nullptr) return 2;
 
     const std::wstring first = unpack(directory);
     SetEnvironmentVariableW(L"KELVOR_FLOOR_DIRECTORY", directory.c_str());

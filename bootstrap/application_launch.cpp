@@ -5,12 +5,12 @@
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
 #include "paths/argument_quoting.h"
+#include "paths/argument_splitting.h"
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
 #include "paths/process_start.h"
 #include "paths/run_timing.h"
-#include "paths/shell_functions.h"
 #include "runner/runner_name.h"
 
 wchar_t child_command_line[child_command_line_capacity + 1];
@@ -88,8 +88,8 @@ DWORD wait_for_child_exit() {
 
 void prepare_child_command_line() {
     int count = 0;
-    wchar_t** arguments = shell_command_line_to_argv(GetCommandLineW(), &count);
-    if (arguments == nullptr) exit_with_error_code(message_launch_failed, GetLastError());
+    wchar_t** arguments = split_command_line(GetCommandLineW(), &count);
+    if (arguments == nullptr) exit_with_message(message_no_memory);
     arguments[0] = const_cast<wchar_t*>(get_own_executable_path());
     build_child_command_line(count, arguments);
 }

@@ -35,18 +35,25 @@ void remember_directory(const wchar_t* directory) {
     if (copy != nullptr) created_directories[created_directory_count++] = copy;
 }
 
-// The home directory is entry 0: it is never created, it counts as existing.
-void remember_home_directory() {
-    wchar_t home[home_capacity + 1];
-    if (!expand_path_template(home, L"{HOME}", home_capacity)) fail_home_expansion();
-    remember_directory(home);
-}
-
 bool is_remembered(const wchar_t* directory) {
     for (int32_t i = 0; i < created_directory_count; ++i) {
         if (wcscmp(created_directories[i], directory) == 0) return true;
     }
     return false;
+}
+
+// The home directory is never created: it counts as existing.
+void remember_home_directory() {
+    wchar_t home[home_capacity + 1];
+    if (!expand_path_template(home, L"{HOME}", home_capacity)) fail_home_expansion();
+    if (!is_remembered(home)) remember_directory(home);
+}
+
+// Only a directory above the unpack directory can be the home directory: every other one the
+// walk meets lies inside it.
+bool holds_unpack_directory(const wchar_t* directory) {
+    const size_t length = wcslen(directory);
+    return wcsncmp(unpack_directory, directory, length) == 0 && unpack_directory[length] == L'\\';
 }
 
 }  // namespace
@@ -114,7 +121,9 @@ void ensure_parent_directories(const wchar_t* path) {
 }
 
 bool create_directory_once(const wchar_t* directory) {
-    if (created_directory_count == 0) remember_home_directory();
+    // The home directory is looked up (which loads the shell) only when the walk reaches a
+    // directory above the unpack directory, which it does only when one of them is missing.
+    if (holds_unpack_directory(directory)) remember_home_directory();
     if (is_remembered(directory)) return true;
     if (wcslen(directory) == 2 && directory[1] == L':') return true;
     if (create_private_directory(directory)) {

@@ -18,7 +18,8 @@ constexpr size_t created_directory_slots = 1024;
 extern wchar_t entry_name[entry_name_units];
 extern wchar_t entry_path[entry_path_units];
 extern unsigned char write_buffer[write_piece_size];
-// Directories known to exist, exact spelling; entry 0 is the user's home directory.
+// Directories known to exist, exact spelling; the user's home directory among them once a
+// walk has gone above the unpack directory.
 extern wchar_t* created_directories[created_directory_slots];
 extern int32_t created_directory_count;
 

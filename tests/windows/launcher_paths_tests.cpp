@@ -5,9 +5,7 @@
 #include <windows.h>
 
 #include "expect_aborts.h"
-#include "paths/argument_quoting.h"
 #include "paths/file_helpers.h"
-#include "paths/shell_functions.h"
 #include "paths/launcher_paths.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
@@ -30,25 +28,6 @@ std::wstring short_form(const std::wstring& path) {
 std::wstring upper(std::wstring text) {
     for (auto& c : text) c = static_cast<wchar_t>(towupper(c));
     return text;
-}
-
-// Each argument, appended to a command line, splits back as it was: the child's line and the
-// runner's line are both made this way.
-TEST(ArgumentQuoting, EveryArgumentSplitsBackExactly) {
-    const wchar_t* const arguments[] = {
-        L"plain", L"two words", L"tab\there", L"say \"hi\"", L"C:\\a b\\", L"C:\\a\\b", L"ends\\\\",
-        L"a\\\\\"b", L"\"", L"\\\\\\\"", L"caf\u00e9 \u65e5\u672c", L"line\nfeed", L"vertical\vtab", L"  ", L"\\"};
-    std::vector<wchar_t> line(32769, L'\0');
-    append_command_line_argument(line.data(), L"C:\\program files\\app.exe", 32768);
-    for (const wchar_t* argument : arguments) append_command_line_argument(line.data(), argument, 32768);
-    append_command_line_argument(line.data(), L"", 32768);  // adds nothing
-    int count = 0;
-    wchar_t** split = shell_command_line_to_argv(line.data(), &count);
-    ASSERT_NE(split, nullptr);
-    ASSERT_EQ(count, 1 + static_cast<int>(std::size(arguments))) << narrow(line.data());
-    EXPECT_STREQ(split[0], L"C:\\program files\\app.exe");
-    for (size_t i = 0; i < std::size(arguments); ++i) EXPECT_STREQ(split[i + 1], arguments[i]) << i;
-    LocalFree(split);
 }
 
 TEST(ResolveFinalPath, GivesTheFileSystemsSpellingWithoutTheLongPathPrefix) {

@@ -4,6 +4,7 @@
 
 #include <zstd.h>
 
+#include "launcher_runs.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
 
@@ -85,8 +86,8 @@ TEST(ImportTable, NamesOnlySystemDlls) {
     }
 }
 
-// A child run loads only what it needs: the DLLs that only a parent run's file creation
-// (advapi32) or argument splitting and folder lookup (shell32) need are looked up at run time.
+// A run loads only what it needs: the DLLs that only a parent run's file creation (advapi32)
+// or a template's shell folder (shell32) need are looked up at run time.
 TEST(ImportTable, TheLauncherLeavesAdvapiAndShellToRunTime) {
     const std::wstring& launcher = test_arguments().at(3);  // the probe, a launcher like any other
     for (const auto& name : imported_dll_names(launcher)) {
@@ -95,6 +96,25 @@ TEST(ImportTable, TheLauncherLeavesAdvapiAndShellToRunTime) {
         EXPECT_NE(lower, "advapi32.dll");
         EXPECT_NE(lower, "shell32.dll");
     }
+}
+
+// shell32 brings the windowing DLLs with it. Neither run of the default template loads it (the
+// launcher splits its command line itself); a template that names a shell folder loads it in
+// both runs, which both expand the template.
+TEST_F(LauncherTest, OnlyATemplateThatNamesAShellFolderLoadsTheShell) {
+    const std::pair<const std::wstring*, const char*> cases[] = {
+        {&test_arguments().at(3), "shell32.dll child=no parent=no"},
+        {&test_arguments().at(4), "shell32.dll child=yes parent=yes"},
+    };
+    for (const auto& [launcher, expected] : cases) {
+        const auto run = launch(*launcher, {L"loaded:shell32.dll", L"dll"});
+        ASSERT_EQ(run.exit_code, 0u) << run.err;
+        EXPECT_EQ(reported(run.out, "loaded"), std::vector<std::string>{expected}) << narrow(*launcher);
+        const auto dll = reported(run.out, "dll");
+        ASSERT_EQ(dll.size(), 1u);
+        EXPECT_FALSE(path_exists(widen(dll[0]))) << "the target directory is removed";
+    }
+    EXPECT_TRUE(leftovers().empty());
 }
 
 }  // namespace

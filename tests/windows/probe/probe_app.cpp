@@ -11,6 +11,8 @@
 //   digest         "digest <hex>": one FNV-1a hash of every file's relative path and contents
 //   touch:NAME     writes "touched" into NAME beside the DLL
 //   import         "dependency <what the imported probe_dep.dll reports>"
+//   loaded:NAME    "loaded NAME child=yes|no parent=yes|no": whether this run and the parent run
+//                  (KELVOR_ONEFILE_PARENT) have the DLL NAME loaded
 //   nested:A,B     starts this executable again with arguments A B, waits, "nested exit=N"
 //   spawn:A,B      starts this executable again with arguments A B and does not wait
 //   setenv:N=V     sets the environment variable N to V (for the runs started after it)
@@ -28,6 +30,7 @@
 //   crash          writes through a null pointer
 //   exit:N         returns N at once
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -144,6 +147,27 @@ void digest_files(const std::wstring& root) {
     line(text);
 }
 
+// Whether the process with the id that the environment variable holds has the DLL loaded.
+bool process_has_module(const wchar_t* id_variable, const std::wstring& name) {
+    wchar_t id[32];
+    if (GetEnvironmentVariableW(id_variable, id, 32) == 0) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, std::wcstoul(id, nullptr, 10));
+    if (process == nullptr) return false;
+    HMODULE modules[1024];
+    DWORD size = 0;
+    bool found = false;
+    if (K32EnumProcessModules(process, modules, sizeof modules, &size)) {
+        for (DWORD i = 0; i < size / sizeof(HMODULE) && i < 1024 && !found; ++i) {
+            wchar_t base[MAX_PATH];
+            found = K32GetModuleBaseNameW(process, modules[i], base, MAX_PATH) != 0 && _wcsicmp(base, name.c_str()) == 0;
+        }
+    }
+    CloseHandle(process);
+    return found;
+}
+
+std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
 BOOL WINAPI report_console_event(DWORD event) {
     line("console event " + std::to_string(event));
     return TRUE;
@@ -211,6 +235,9 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
                 std::fputs("touched", file);
                 std::fclose(file);
             }
+        } else if (verb == L"loaded") {
+            line("loaded " + utf8(parameter) + " child=" + yes_no(GetModuleHandleW(parameter.c_str()) != nullptr) +
+                 " parent=" + yes_no(process_has_module(L"KELVOR_ONEFILE_PARENT", parameter)));
         } else if (command == L"import") {
             line("dependency " + utf8(probe_dependency_origin()));
         } else if (verb == L"nested") {
