@@ -74,9 +74,11 @@ TEST_F(RobustnessTest, DamagedFramesAreCaughtBeforeTheApplicationRuns) {
     std::printf("damage positions from seed %llu (KELVOR_DAMAGE_SEED repeats them)\n",
                 static_cast<unsigned long long>(seed));
     std::mt19937_64 random(seed);
-    const std::wstring damaged = scratch_ / L"damaged.exe";
     int caught = 0, unchanged = 0;
     for (int i = 0; i < 300; ++i) {
+        // A file of its own each time: Wine may still hold the image of the last run's file,
+        // and rewriting it in place can then make the next start fail.
+        const std::wstring damaged = scratch_ / (L"damaged-" + std::to_wstring(i) + L".exe");
         std::string image = frame.image;
         const size_t at = frame.begin + random() % (frame.end - frame.begin);
         image[at] = static_cast<char>(image[at] ^ (1 + random() % 255));

@@ -171,8 +171,8 @@ bool start_process(const ProcessOptions& options, HANDLE input, HANDLE output, H
     return started != FALSE;
 }
 
-[[noreturn]] void cannot_start(const ProcessOptions& options) {
-    throw std::runtime_error("cannot start " + narrow(options.command_line));
+[[noreturn]] void cannot_start(const ProcessOptions& options, DWORD error) {
+    throw std::runtime_error("cannot start " + narrow(options.command_line) + " (error " + std::to_string(error) + ")");
 }
 
 // A pipe whose one end, the child's, is inherited.
@@ -205,7 +205,7 @@ RunningProcess::RunningProcess(const ProcessOptions& options) {
     const bool started = start_process(options, INVALID_HANDLE_VALUE, out, err, process);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started) cannot_start(options);
+    if (!started) cannot_start(options, GetLastError());
     process_ = process.hProcess;
     id_ = process.dwProcessId;
 }
@@ -244,11 +244,12 @@ ProcessResult run_through_pipes(const ProcessOptions& options, const std::string
     make_pipe(errors, child_err, false);
     PROCESS_INFORMATION process;
     const bool started = start_process(options, child_in, child_out, child_err, process);
+    const DWORD start_error = GetLastError();
     // Only the child holds its ends now, so each stream ends when the child's side closes.
     for (HANDLE pipe : {child_in, child_out, child_err}) CloseHandle(pipe);
     if (!started) {
         for (HANDLE pipe : {to_child, from_child, errors}) CloseHandle(pipe);
-        cannot_start(options);
+        cannot_start(options, start_error);
     }
     ProcessResult result;
     result.process_id = process.dwProcessId;
