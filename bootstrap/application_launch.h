@@ -8,10 +8,14 @@
 
 #include <windows.h>
 
+#include "paths/process_start.h"
+
 // The application's entry: argument count, wide argument vector, the DLL's own full path.
 using RunCode = int (*)(int argc, wchar_t** argv, const wchar_t* dll_path);
 
-constexpr size_t child_command_line_capacity = 32768;
+// The child's command line; a line that would not start a process is refused before anything
+// is written.
+constexpr size_t child_command_line_capacity = command_line_capacity;
 extern wchar_t child_command_line[child_command_line_capacity + 1];
 
 // Child run: loads first_entry_path (its own dependencies from its directory, the target
@@ -46,7 +50,7 @@ bool first_entry_names_a_program();
 DWORD start_program_and_wait();
 
 // Re-quotes the arguments into child_command_line so that they split back into the same
-// arguments; an empty argument adds nothing. A line beyond 32,768 characters ends the run.
+// arguments; an empty argument adds nothing. A line beyond 32,766 characters ends the run.
 void build_child_command_line(int count, wchar_t** arguments);
 
 // Waits for child_process, takes its exit code (1 when that fails), closes and clears it.

@@ -22,8 +22,6 @@
 
 namespace {
 
-// CreateProcessW takes at most 32,767 characters with the terminator.
-constexpr size_t command_line_capacity = 32766;
 constexpr size_t program_capacity = 32767;
 
 wchar_t program[program_capacity + 1];
@@ -54,12 +52,17 @@ bool find_program(const wchar_t* dll_path) {
 
 // A job that ends every process in it when its last handle closes: the runner holds that
 // handle for the rest of its life, and the system closes it when the runner's process ends.
-HANDLE make_job() {
+// Null with the system's error code in error when it cannot be made.
+HANDLE make_job(DWORD& error) {
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) return nullptr;
+    if (job == nullptr) {
+        error = GetLastError();
+        return nullptr;
+    }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        error = GetLastError();
         CloseHandle(job);
         return nullptr;
     }
@@ -82,19 +85,20 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
     for (int i = 1; i < argc; ++i) append_command_line_argument(command_line, argv[i], command_line_capacity);
 
     SetConsoleCtrlHandler(leave_interruptions_to_the_program, TRUE);
-    HANDLE job = make_job();
-    if (job == nullptr) return fail(message_program_launch_failed, GetLastError());
+    DWORD error = 0;
+    HANDLE job = make_job(error);
+    if (job == nullptr) return fail(message_program_launch_failed, error);
     PROCESS_INFORMATION process;
     // Suspended until it is in the job, so that nothing it starts can escape the job.
     if (!start_with_standard_handles(program, command_line, CREATE_SUSPENDED, &process)) {
         return fail(message_program_launch_failed, GetLastError());
     }
-    if (!AssignProcessToJobObject(job, process.hProcess)) {
-        const DWORD error = GetLastError();
+    // A program left suspended would be waited for without end.
+    if (!AssignProcessToJobObject(job, process.hProcess) || ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+        error = GetLastError();
         TerminateProcess(process.hProcess, 1);
         return fail(message_program_launch_failed, error);
     }
-    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit_code = 1;
