@@ -79,7 +79,8 @@ BOOL WINAPI ignore_event(DWORD) { return FALSE; }
 int run_child(int argc, wchar_t** argv) {
     // The handshake: the parent's module name and this one's, each in the comparable form.
     wchar_t parent_name[2049];
-    const DWORD parent_id = wcstoul(_wgetenv(L"KELVOR_FLOOR_PARENT"), nullptr, 10);
+    const wchar_t* parent_value = _wgetenv(L"KELVOR_FLOOR_PARENT");
+    const DWORD parent_id = parent_value == nullptr ? 0 : wcstoul(parent_value, nullptr, 10);
     HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id);
     if (parent != nullptr && K32GetModuleFileNameExW(parent, nullptr, parent_name, 2048) != 0) {
         comparable_file_name(parent_name, 2048);
