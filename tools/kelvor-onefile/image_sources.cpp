@@ -4,6 +4,7 @@
 
 #include "application_manifest.h"
 #include "icon_set.h"
+#include "interruption.h"
 #include "path_template_rules.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -13,7 +14,9 @@ namespace kelvor {
 
 namespace {
 
+// The directory is a temporary one (see TemporariesLock).
 void write_bytes(const std::filesystem::path& path, const void* data, size_t size) {
+    TemporariesLock held;
     std::ofstream file(path, std::ios::binary);
     file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!file) throw ToolError("cannot write '" + path.string() + "'");

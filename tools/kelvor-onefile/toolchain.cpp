@@ -127,6 +127,7 @@ std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::fi
         specs.replace(at, from.size(), to);
     }
     const auto path = work / "ucrt.specs";
+    TemporariesLock held;  // work is a temporary directory
     std::ofstream(path) << specs;
     return path;
 }
