@@ -98,11 +98,21 @@ TEST(PathTemplateRules, RefuseFoldersThatOutliveTheRun) {
 // Text that Windows cannot take as a path, or more than the launcher's target directory holds:
 // the launcher could never create its folder.
 TEST(PathTemplateRules, RefuseWhatWindowsCannotTakeAsAPath) {
-    for (const char* good : {"D:\\x\\{RANDOM}", "\\\\server\\share\\{RANDOM}", "{TEMP}\\caf\xC3\xA9\\{RANDOM}"}) {
+    for (const char* good : {"D:\\x\\{RANDOM}", "\\\\server\\share\\{RANDOM}", "{TEMP}\\caf\xC3\xA9\\{RANDOM}",
+                             "{TEMP}\\CONSOLE\\{RANDOM}", "{TEMP}\\con{PID}\\{RANDOM}", "{TEMP}\\x.y\\{RANDOM}"}) {
         EXPECT_EQ(refusal(good), "") << good;
     }
-    // Text of this many characters before the run-time values are put in.
-    const auto with_text = [](size_t characters) { return "C:\\" + std::string(characters - 4, 'x') + "\\{RANDOM}"; };
+    // A template whose longest expansion has this many characters: C:, parts of at most 200
+    // characters, then {RANDOM} (11).
+    const auto with_text = [](size_t characters) {
+        std::string text = "C:";
+        for (size_t left = characters - 2 - 12; left > 0;) {
+            const size_t part = left == 202 ? 200 : std::min<size_t>(left, 201);  // never leave a part of nothing
+            text += "\\" + std::string(part - 1, 'x');
+            left -= part;
+        }
+        return text + "\\{RANDOM}";
+    };
     EXPECT_EQ(refusal(with_text(4096)), "") << "the target directory holds 4,096 characters";
     const char* const forbidden = "which Windows does not allow in paths";
     const char* const colon = "a ':' that is not a drive's";
@@ -126,7 +136,7 @@ TEST(PathTemplateRules, RefuseWhatWindowsCannotTakeAsAPath) {
         {"\\\\?\\C:\\x\\{RANDOM}", "Acme", "is in the \\\\?\\ form"},
         {"//?/C:/x/{RANDOM}", "Acme", "is in the \\\\?\\ form"},
         {with_text(4097), "Acme", "4097 characters long"},
-        {"C:\\{COMPANY}\\{RANDOM}", std::string(5000, 'c'), "5004 characters long"},
+        {"C:\\{COMPANY}\\{RANDOM}", std::string(5000, 'c'), "5015 characters long"},
     };
     for (const auto& c : cases) {
         FixedValues fixed = kFixed;

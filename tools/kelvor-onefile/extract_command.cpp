@@ -30,12 +30,18 @@ const char kExtractHelp[] =
     "  -o, --output DIR   the directory to write\n"
     "  -h, --help         show this help\n";
 
-// A directory that exists and holds something is refused before anything is read; rename(2)
-// checks it again at the end, in case something appeared meanwhile.
+// Checked before anything is read. The files are written beside the target and renamed to
+// it, so it must be named by a name of its own: not "", ".", ".." or "/". A directory that
+// exists and holds something is refused too; rename(2) checks it again at the end, in case
+// something appeared meanwhile.
 fs::path checked_target(const std::string& output) {
     fs::path target = output;
-    if (target.filename().empty()) target = target.parent_path();  // "out/"
+    if (target.has_relative_path() && target.filename().empty()) target = target.parent_path();  // "out/"
     const std::string shown = "'" + output + "'";
+    if (target.filename().empty() || target.filename() == "." || target.filename() == "..") {
+        throw ToolError("-o " + shown + " does not name a directory of its own; extract writes the files beside the "
+                        "directory and renames them to it, so give its name (such as 'out' or '../out')");
+    }
     std::error_code error;
     const auto status = fs::symlink_status(target, error);
     if (!fs::exists(status)) return target;

@@ -101,7 +101,9 @@ int png_icon_size(const Bytes& png, const std::string& shown) {
     }
 }
 
-std::vector<NamedImage> directory_images(const fs::path& directory) {
+// The PNG files of a directory, sorted: directory order differs between file systems, and
+// sorted, every run names the same file first.
+std::vector<fs::path> png_files(const fs::path& directory) {
     std::vector<fs::path> files;
     std::error_code error;
     for (fs::directory_iterator item(directory, error), end; !error && item != end; item.increment(error)) {
@@ -109,10 +111,13 @@ std::vector<NamedImage> directory_images(const fs::path& directory) {
         if (has_png_name(item->path()) && item->is_regular_file(not_regular)) files.push_back(item->path());
     }
     if (error) throw ToolError("cannot read the directory " + quoted(directory) + ": " + error.message());
-    // Directory order differs between file systems; sorted, every run names the same file first.
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<NamedImage> directory_images(const fs::path& directory) {
     std::vector<NamedImage> images;
-    for (const auto& file : files) {
+    for (const auto& file : png_files(directory)) {
         Bytes png = read_whole_file(file, kIconFileLimit, "an icon file");
         const int size = png_icon_size(png, quoted(file));
         images.push_back({quoted(file), {size, std::move(png)}});
@@ -203,6 +208,12 @@ std::vector<IconImage> read_icon_set(const fs::path& directory_or_ico) {
         return complete_set(directory_images(directory_or_ico), "the directory " + quoted(directory_or_ico));
     }
     return complete_set(ico_images(directory_or_ico), quoted(directory_or_ico));
+}
+
+std::vector<fs::path> icon_files(const fs::path& directory_or_ico) {
+    std::error_code not_a_directory;
+    if (fs::is_directory(directory_or_ico, not_a_directory)) return png_files(directory_or_ico);
+    return {directory_or_ico};
 }
 
 std::vector<unsigned char> ico_file(const std::vector<IconImage>& images) {

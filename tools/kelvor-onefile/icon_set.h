@@ -24,6 +24,10 @@ struct IconImage {
 // naming the file and the problem. Returns the images ordered by size.
 std::vector<IconImage> read_icon_set(const std::filesystem::path& directory_or_ico);
 
+// The files that read_icon_set reads: the PNG files of the directory, or the .ico file.
+// Throws ToolError for a directory that cannot be read.
+std::vector<std::filesystem::path> icon_files(const std::filesystem::path& directory_or_ico);
+
 // The bytes of an .ico file holding these images (as read_icon_set returns them) as
 // PNG-compressed entries, the form Windows Vista and later read. The same images give the
 // same bytes.
