@@ -1,11 +1,13 @@
 #include "toolchain.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,9 +95,10 @@ void require_success(const std::string& step, const std::vector<std::string>& ar
     if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
 }
 
-// Runs the program with its output read through a pipe into output; returns its status.
-int run_with_output(const std::string& step, const std::vector<std::string>& arguments, std::string& output,
-                    bool apart_from_terminal) {
+// Runs the program with its output read through a pipe into output; returns its status, or
+// nothing when it is still running after timeout_seconds (0: no limit) and has been killed.
+std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
+                                   std::string& output, bool apart_from_terminal, int timeout_seconds = 0) {
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
     pid_t child = 0;
@@ -107,15 +110,34 @@ int run_with_output(const std::string& step, const std::vector<std::string>& arg
         throw;
     }
     close(pipe_ends[1]);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    bool timed_out = false;
     char buffer[65536];
     for (;;) {
+        if (timeout_seconds > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            pollfd reading{pipe_ends[0], POLLIN, 0};
+            const int ready = left > 0 ? poll(&reading, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0 && Clock::now() >= deadline) {
+                timed_out = true;
+                break;
+            }
+            if (ready == 0) continue;
+        }
         const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;
         output.append(buffer, static_cast<size_t>(count));
     }
     close(pipe_ends[0]);
-    return wait_for(child);
+    // The output pipe closes when the program ends (or closes it), so the time limit holds
+    // while it reads: a program still running then is killed, and reaped before this returns.
+    if (timed_out) kill(child, SIGKILL);
+    const int status = wait_for(child);
+    if (timed_out) return std::nullopt;
+    return status;
 }
 
 // The compiler's own specs with the UCRT in place of its default runtime, as the launcher
@@ -151,13 +173,13 @@ void run_program(const std::string& step, const std::vector<std::string>& argume
 // Read through a pipe while the program runs, so that no temporary file holds it.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
     std::string output;
-    require_success(step, arguments, run_with_output(step, arguments, output, false));
+    require_success(step, arguments, *run_with_output(step, arguments, output, false));
     return output;
 }
 
-int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
-                                       std::string& output) {
-    return run_with_output(step, arguments, output, true);
+std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                                      std::string& output, int timeout_seconds) {
+    return run_with_output(step, arguments, output, true, timeout_seconds);
 }
 
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,

@@ -29,10 +29,11 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 
 // Runs a program that must never wait for an answer from the terminal (one that may ask for a
 // password): it reads /dev/null in a session of its own, and what it writes on stdout and
-// stderr is kept in output, for the caller to show. Returns its exit status; throws ToolError
-// only when it cannot be started.
-int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
-                                       std::string& output);
+// stderr is kept in output, for the caller to show. Returns its exit status, or nothing when it
+// has not ended within timeout_seconds: it is then killed, and has ended when this returns.
+// Throws ToolError only when it cannot be started.
+std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                                      std::string& output, int timeout_seconds);
 
 // The subsystem a launcher executable is linked for.
 enum class Subsystem { gui, console };
