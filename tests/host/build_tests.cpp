@@ -256,6 +256,36 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
     }
 }
 
+// windres hands its preprocessor's command line to a shell; nothing of TMPDIR may reach it,
+// whatever it holds. The resource compiler is the real one, the compiler a stand-in.
+TEST_F(BuildCommand, NoTemporaryDirectoryReachesAShell) {
+    Toolchain toolchain;
+    try {
+        toolchain = find_toolchain(std::nullopt, std::nullopt);
+    } catch (const ToolError& missing) {
+        GTEST_SKIP() << missing.what() << " (scripts/setup installs it)";
+    }
+    testing::write_launcher_library(scratch_ / "launcher");
+    testing::write_file(scratch_ / "image.dll", testing::dll_image());
+    testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
+    const fs::path pwned = scratch_ / "PWNED";
+    for (const char* name : {"$(touch $KELVOR_PWNED)", "`touch $KELVOR_PWNED`", "quote\" and 'single",
+                             "semi;colon & space", "new\nline", "back\\slash"}) {
+        const fs::path temporary = scratch_ / name;
+        fs::create_directory(temporary);
+        const auto built = testing::run_tool_under(
+            {"/usr/bin/env", "TMPDIR=" + temporary.string(), "KELVOR_PWNED=" + pwned.string()},
+            build_args({"--launcher-dir", (scratch_ / "launcher").string(), "--cc", (scratch_ / "cc").string(),
+                        "--level", "1"}));
+        EXPECT_EQ(built.exit_code, 0) << name << ": " << built.err;
+        EXPECT_FALSE(fs::exists(pwned)) << name << ": a shell ran a command from TMPDIR";
+        EXPECT_TRUE(fs::is_empty(temporary)) << name;
+        std::error_code ignored;
+        fs::remove(scratch_ / "out" / "App.exe", ignored);
+        fs::remove(pwned, ignored);
+    }
+}
+
 TEST_F(BuildCommand, AMissingToolchainOrLauncherLibraryIsNamed) {
     const auto no_compiler = testing::run_tool(build_args({"--cc", "/nonexistent/gcc"}));
     EXPECT_EQ(no_compiler.exit_code, 1);

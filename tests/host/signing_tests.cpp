@@ -85,11 +85,7 @@ protected:
         testing::write_launcher_library(scratch_ / "launcher");
         write_file(scratch_ / "app.dll", testing::dll_image());
         write_file(scratch_ / "image.dll", testing::dll_image());
-        write_file(scratch_ / "cc",
-                   "#!/bin/sh\n"
-                   "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
-                   "case \"$out\" in *.exe) /bin/cat '" + (scratch_ / "image.dll").string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
-        fs::permissions(scratch_ / "cc", fs::perms::owner_all);
+        testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
         // The passphrase goes to openssl from a file, as it goes to the tool.
         write_file(scratch_ / "pass.txt", "correct horse\n");
         write_file(scratch_ / "wrong.txt", "wrong horse\n");

@@ -50,6 +50,14 @@ void write_launcher_library(const fs::path& launcher_directory) {
     }
 }
 
+void write_stand_in_compiler(const fs::path& script, const fs::path& image) {
+    write_file(script,
+               "#!/bin/sh\n"
+               "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+               "case \"$out\" in *.exe) /bin/cat '" + image.string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
+    fs::permissions(script, fs::perms::owner_all);
+}
+
 std::string read_file(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

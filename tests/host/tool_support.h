@@ -28,6 +28,10 @@ std::string read_file(const std::filesystem::path& path);
 // for builds whose compiler is a stand-in.
 void write_launcher_library(const std::filesystem::path& launcher_directory);
 std::vector<unsigned char> read_bytes(const std::filesystem::path& path);
+// A stand-in for the cross compiler, for builds without the launcher library: a script that
+// "links" an executable by writing image followed by the payload block that build wrote
+// beside it, and does nothing for every other step.
+void write_stand_in_compiler(const std::filesystem::path& script, const std::filesystem::path& image);
 
 struct ToolRun {
     int exit_code = -1;

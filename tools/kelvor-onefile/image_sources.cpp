@@ -51,8 +51,9 @@ ImageSources write_image_sources(const std::filesystem::path& directory, const s
     const auto ico = ico_file(icons);
     write_bytes(directory / "icon.ico", ico.data(), ico.size());
     write_text(directory / "application.manifest", kApplicationManifest);
-    write_text(sources.resources,
-               resource_script(strings, directory / "icon.ico", directory / "application.manifest"));
+    // Named relative to the script, where the resource compiler looks first: no path of the
+    // user's is in it, whatever characters it holds.
+    write_text(sources.resources, resource_script(strings, "icon.ico", "application.manifest"));
     return sources;
 }
 

@@ -53,14 +53,24 @@ std::string find_program(const std::optional<std::string>& given, const std::vec
 // interrupted run; output_descriptor, when given, becomes its standard output. A program
 // started apart from the terminal reads /dev/null and runs in a session of its own, with its
 // standard error joined to its output: it cannot open /dev/tty to prompt and wait for an
-// answer. (An interruption still reaches it: the tool passes it on.)
+// answer. (An interruption still reaches it: the tool passes it on.) A program given a
+// directory of its own runs there, with TMPDIR set to it.
 pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor,
-                    bool apart_from_terminal = false) {
+                    bool apart_from_terminal = false, const std::filesystem::path& own_directory = {}) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (own_directory.empty() || std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
+    }
+    if (!own_directory.empty()) variables.push_back("TMPDIR=.");
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!own_directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, own_directory.c_str());
     if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
     if (apart_from_terminal) {
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -74,7 +84,7 @@ pid_t start_program(const std::string& step, const std::vector<std::string>& arg
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | (apart_from_terminal ? POSIX_SPAWN_SETSID : 0));
     pid_t child = 0;
     TemporariesLock held;
-    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0) throw ToolError(step + ": cannot start " + arguments[0]);
@@ -166,8 +176,9 @@ Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::
             find_program(resource_compiler, {"x86_64-w64-mingw32-windres"}, "resource compiler", "--windres")};
 }
 
-void run_program(const std::string& step, const std::vector<std::string>& arguments) {
-    require_success(step, arguments, wait_for(start_program(step, arguments, -1)));
+void run_program(const std::string& step, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& own_directory) {
+    require_success(step, arguments, wait_for(start_program(step, arguments, -1, false, own_directory)));
 }
 
 // Read through a pipe while the program runs, so that no temporary file holds it.
@@ -188,9 +199,13 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
     // launcher library, so that both give the same bytes.
     std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
     append(compile, linking::kUcrtCompileFlags);
+    // windres hands its preprocessor's command line to a shell (popen) unless it is told to use
+    // a temporary file, and even then splits that line at spaces and quotes itself. So it runs
+    // in the working directory with names of the tool's own making, relative to it, and keeps
+    // its temporary files there: no path of the user's, TMPDIR included, is ever in that line.
     run_program("compiling the resources",
-                {toolchain.resource_compiler, "-O", "coff", "-i", (work / "resources.rc").string(), "-o",
-                 (work / "resources.o").string()});
+                {toolchain.resource_compiler, "--use-temp-file", "-O", "coff", "-i", "resources.rc", "-o", "resources.o"},
+                work);
     std::vector<std::string> assemble = compile;
     assemble.insert(assemble.end(), {"-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
     run_program("assembling the image data", assemble);

@@ -21,8 +21,10 @@ Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::
 bool on_path(const std::string& program);
 
 // Runs a program with the tool's own standard streams; throws ToolError naming the step when
-// it cannot be started or does not exit with 0.
-void run_program(const std::string& step, const std::vector<std::string>& arguments);
+// it cannot be started or does not exit with 0. Given own_directory, the program runs there,
+// with TMPDIR pointing there too.
+void run_program(const std::string& step, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& own_directory = {});
 
 // The program's output on stdout; throws like run_program.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments);
