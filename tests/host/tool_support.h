@@ -61,6 +61,15 @@ struct DllShape {
 };
 std::string dll_image(const DllShape& shape = {});
 
+// PNG images made by hand: a chunk (its CRC left zero: the tool never reads it), IHDR of an
+// 8-bit RGBA image, the signature followed by chunks, and a whole image whose data is
+// data_bytes zero bytes, deflated (by default the bytes its header declares).
+using Bytes = std::vector<unsigned char>;
+Bytes png_chunk(const std::string& type, const Bytes& data);
+Bytes png_ihdr(unsigned width, unsigned height);
+Bytes png_of_chunks(std::initializer_list<Bytes> chunks);
+Bytes png_image(unsigned width, unsigned height, std::uint64_t data_bytes = 0);
+
 // A GoogleTest parameter name made from a case's label.
 std::string case_name(const char* label);
 
