@@ -298,6 +298,32 @@ std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bo
     return block;
 }
 
+std::vector<unsigned char> block_of_entries(std::initializer_list<std::vector<unsigned char>> entries) {
+    std::vector<unsigned char> stream;
+    for (const auto& part : entries) stream.insert(stream.end(), part.begin(), part.end());
+    stream.insert(stream.end(), {0, 0});
+    return block_of(stream, true);
+}
+
+void write_bytes(const fs::path& path, const std::vector<unsigned char>& bytes) {
+    write_file(path, std::string(bytes.begin(), bytes.end()));
+}
+
+Snapshot snapshot(const fs::path& root) {
+    Snapshot items;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::error_code ignored;
+        // A directory's time changes when a temporary is made and removed in it: only its
+        // existence counts.
+        if (item.is_regular_file(ignored)) {
+            items[item.path()] = {item.file_size(ignored), item.last_write_time(ignored)};
+        } else {
+            items[item.path()] = {};
+        }
+    }
+    return items;
+}
+
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block) {
     const unsigned char* frame = block.data() + 3;
     const size_t frame_size = ZSTD_findFrameCompressedSize(frame, block.size() - 3);

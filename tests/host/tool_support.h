@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -80,6 +81,15 @@ std::vector<unsigned char> entry(const std::u16string& name, const std::string& 
 inline std::vector<unsigned char> end_marker() { return {0, 0}; }
 std::vector<unsigned char> concat(std::initializer_list<std::vector<unsigned char>> parts);
 std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bool checksum = false);
+
+// A block with its content checksum holding these entries and the end marker.
+std::vector<unsigned char> block_of_entries(std::initializer_list<std::vector<unsigned char>> entries);
+void write_bytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+
+// Every path below root, files with their size and time, to see that a refused run changed
+// nothing and left nothing.
+using Snapshot = std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>>;
+Snapshot snapshot(const std::filesystem::path& root);
 
 // The entry stream inside a payload block, decoded independently of the tool's reader.
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block);
