@@ -159,6 +159,16 @@ TEST(ResourceScript, EscapesEveryCharacterOfTheStrings) {
     EXPECT_NE(script.find("VALUE \"Translation\", 0x0000, 0x04B0"), std::string::npos);
 }
 
+// The cross toolchain on PATH; why it is missing when it is not (tests that need it skip).
+std::optional<std::string> find_installed_toolchain(Toolchain& toolchain) {
+    try {
+        toolchain = find_toolchain(std::nullopt, std::nullopt);
+        return std::nullopt;
+    } catch (const ToolError& missing) {
+        return std::string(missing.what()) + " (scripts/setup installs it)";
+    }
+}
+
 // The .res data of the version resource, as the resource compiler lays it out.
 std::vector<unsigned char> compiled_version_resource(const Toolchain& toolchain, const fs::path& work,
                                                      const std::string& script) {
@@ -181,11 +191,7 @@ std::vector<unsigned char> compiled_version_resource(const Toolchain& toolchain,
 // compiler's VS_VERSIONINFO just fits its 16-bit length; one unit more and it cannot.
 TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
     Toolchain toolchain;
-    try {
-        toolchain = find_toolchain(std::nullopt, std::nullopt);
-    } catch (const ToolError& missing) {
-        GTEST_SKIP() << missing.what() << " (scripts/setup installs it)";
-    }
+    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
     testing::ScratchDirectory work;
     const auto ico = ico_file(read_icon_set(KELVOR_DEFAULT_ICONS_DIRECTORY));
     testing::write_file(work / "icon.ico", std::string(ico.begin(), ico.end()));
@@ -260,11 +266,7 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
 // whatever it holds. The resource compiler is the real one, the compiler a stand-in.
 TEST_F(BuildCommand, NoTemporaryDirectoryReachesAShell) {
     Toolchain toolchain;
-    try {
-        toolchain = find_toolchain(std::nullopt, std::nullopt);
-    } catch (const ToolError& missing) {
-        GTEST_SKIP() << missing.what() << " (scripts/setup installs it)";
-    }
+    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
     testing::write_launcher_library(scratch_ / "launcher");
     testing::write_file(scratch_ / "image.dll", testing::dll_image());
     testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");

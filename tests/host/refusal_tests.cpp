@@ -1,7 +1,7 @@
 // What the tool refuses, as a user meets it: each row is a hostile input to the real binary
-// (an output that is an input under another name, a payload that the launcher would reject, a
-// template that no run can create, an icon that would inflate without end, an extract target
-// that cannot be renamed to), with the message it must print. A refused run prints one line,
+// (an output that is an input under another name, a template that no run can create, an icon
+// that would inflate without end, an extract target that cannot be renamed to, a payload that
+// the launcher would reject), with the message it must print. A refused run prints one line,
 // exits with 1, writes nothing and changes no input.
 #include <gtest/gtest.h>
 
@@ -55,15 +55,13 @@ fs::path icons_with(const fs::path& root, const std::string& file, const Bytes& 
     return icons;
 }
 
-// A payload block of these entries, for list or extract.
-std::function<std::vector<std::string>(const fs::path&)> reading(const char* command,
-                                                                std::initializer_list<Bytes> entries) {
-    const Bytes block = testing::block_of_entries(entries);
-    return [command, block](const fs::path& root) {
-        testing::write_bytes(root / "payload.bin", block);
-        std::vector<std::string> arguments = {command, (root / "payload.bin").string()};
-        if (std::string(command) == "extract") arguments.insert(arguments.end(), {"-o", (root / "out" / "x").string()});
-        return arguments;
+// extract of a damaged payload to this target.
+std::function<std::vector<std::string>(const fs::path&)> extracting_damaged_to(std::string target) {
+    return [target](const fs::path& root) {
+        Bytes block = testing::block_of_entries({entry(u"app.dll", "MZ")});
+        block[block.size() - 13] ^= 0x40;  // the frame's checksum
+        testing::write_bytes(root / "damaged.bin", block);
+        return std::vector<std::string>{"extract", (root / "damaged.bin").string(), "-o", target};
     };
 }
 
@@ -96,21 +94,6 @@ const Refusal kRefusals[] = {
          return pack(root, {"-o", (root / "hard.bin").string()});
      },
      "more.txt', which is read for --dir"},
-    // list refuses what extract and the launcher refuse, with the same message.
-    {"list of a name leading upward", reading("list", {entry(u"app.dll", "MZ"), entry(u"..\\x", "x")}),
-     "payload.bin': entry stream: entry 2 '..\\x': a name may not have a '.' or '..' component"},
-    {"extract of a name leading upward", reading("extract", {entry(u"app.dll", "MZ"), entry(u"..\\x", "x")}),
-     "payload.bin': entry stream: entry 2 '..\\x': a name may not have a '.' or '..' component"},
-    {"list of a drive", reading("list", {entry(u"app.dll", "MZ"), entry(u"C:\\x", "x")}),
-     "entry stream: entry 2 'C:\\x': the name holds a character that Windows does not allow in file names"},
-    {"extract of a drive", reading("extract", {entry(u"app.dll", "MZ"), entry(u"C:\\x", "x")}),
-     "entry stream: entry 2 'C:\\x': the name holds a character that Windows does not allow in file names"},
-    {"list of a device", reading("list", {entry(u"app.dll", "MZ"), entry(u"CON", "x")}),
-     "entry stream: entry 2 'CON': the name is a reserved Windows device name"},
-    {"extract of a device", reading("extract", {entry(u"app.dll", "MZ"), entry(u"CON", "x")}),
-     "entry stream: entry 2 'CON': the name is a reserved Windows device name"},
-    {"list of no entries", reading("list", {}), "entry stream: no entries; the end marker stands where the application DLL belongs"},
-    {"extract of no entries", reading("extract", {}), "entry stream: no entries"},
     // Templates that pass the launcher's scanner but that no run can create.
     {"template with a device", [](const fs::path& root) { return template_build(root, "{TEMP}\\con\\x{RANDOM}"); },
      "the part 'con' is a name that Windows reads as a device"},
@@ -144,22 +127,8 @@ const Refusal kRefusals[] = {
      },
      "icon-16.png' has more image data than its header declares 1040 bytes of image data for 16x16 pixels"},
     // extract checks its target before it decodes anything: the payload here is damaged.
-    {"extract to ''",
-     [](const fs::path& root) {
-         Bytes block = testing::block_of_entries({entry(u"app.dll", "MZ")});
-         block[block.size() - 13] ^= 0x40;
-         testing::write_bytes(root / "damaged.bin", block);
-         return std::vector<std::string>{"extract", (root / "damaged.bin").string(), "-o", ""};
-     },
-     "-o '' does not name a directory of its own"},
-    {"extract to '.'",
-     [](const fs::path& root) {
-         Bytes block = testing::block_of_entries({entry(u"app.dll", "MZ")});
-         block[block.size() - 13] ^= 0x40;
-         testing::write_bytes(root / "damaged.bin", block);
-         return std::vector<std::string>{"extract", (root / "damaged.bin").string(), "-o", "."};
-     },
-     "-o '.' does not name a directory of its own"},
+    {"extract to ''", extracting_damaged_to(""), "-o '' does not name a directory of its own"},
+    {"extract to '.'", extracting_damaged_to("."), "-o '.' does not name a directory of its own"},
 };
 
 class ToolRefuses : public ::testing::TestWithParam<Refusal> {};
@@ -183,6 +152,45 @@ TEST_P(ToolRefuses, WithOneLineAndNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(HostileInputs, ToolRefuses, ::testing::ValuesIn(kRefusals),
                          [](const ::testing::TestParamInfo<Refusal>& param) {
+                             return testing::case_name(param.param.label);
+                         });
+
+// Payloads that the launcher rejects: list refuses them as extract does, with the same message.
+struct RejectedPayload {
+    const char* label;
+    std::vector<Bytes> entries;
+    const char* message;
+};
+
+const RejectedPayload kRejectedPayloads[] = {
+    {"a name leading upward", {entry(u"app.dll", "MZ"), entry(u"..\\x", "x")},
+     "payload.bin': entry stream: entry 2 '..\\x': a name may not have a '.' or '..' component"},
+    {"a drive", {entry(u"app.dll", "MZ"), entry(u"C:\\x", "x")},
+     "entry stream: entry 2 'C:\\x': the name holds a character that Windows does not allow in file names"},
+    {"a device", {entry(u"app.dll", "MZ"), entry(u"CON", "x")},
+     "entry stream: entry 2 'CON': the name is a reserved Windows device name"},
+    {"no entries", {}, "entry stream: no entries; the end marker stands where the application DLL belongs"},
+};
+
+class ListAndExtract : public ::testing::TestWithParam<RejectedPayload> {};
+
+TEST_P(ListAndExtract, RefuseWhatTheLauncherRejectsWithOneMessage) {
+    testing::ScratchDirectory root;
+    Bytes stream;
+    for (const auto& part : GetParam().entries) stream.insert(stream.end(), part.begin(), part.end());
+    stream.insert(stream.end(), {0, 0});
+    testing::write_bytes(root / "payload.bin", testing::block_of(stream, true));
+    const auto listed = testing::run_tool({"list", (root / "payload.bin").string()});
+    const auto extracted = testing::run_tool({"extract", (root / "payload.bin").string(), "-o", (root / "x").string()});
+    EXPECT_EQ(listed.exit_code, 1) << listed.out;
+    EXPECT_NE(listed.err.find(GetParam().message), std::string::npos) << listed.err;
+    EXPECT_EQ(extracted.err, listed.err);
+    EXPECT_EQ(extracted.exit_code, 1);
+    EXPECT_EQ(testing::snapshot(root.path()).size(), 1u) << "extract left something";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rejected, ListAndExtract, ::testing::ValuesIn(kRejectedPayloads),
+                         [](const ::testing::TestParamInfo<RejectedPayload>& param) {
                              return testing::case_name(param.param.label);
                          });
 
