@@ -98,11 +98,21 @@ TEST(PathTemplateRules, RefuseFoldersThatOutliveTheRun) {
 // Text that Windows cannot take as a path, or more than the launcher's target directory holds:
 // the launcher could never create its folder.
 TEST(PathTemplateRules, RefuseWhatWindowsCannotTakeAsAPath) {
-    for (const char* good : {"D:\\x\\{RANDOM}", "\\\\server\\share\\{RANDOM}", "{TEMP}\\caf\xC3\xA9\\{RANDOM}"}) {
+    for (const char* good : {"D:\\x\\{RANDOM}", "\\\\server\\share\\{RANDOM}", "{TEMP}\\caf\xC3\xA9\\{RANDOM}",
+                             "{TEMP}\\CONSOLE\\{RANDOM}", "{TEMP}\\con{PID}\\{RANDOM}", "{TEMP}\\x.y\\{RANDOM}"}) {
         EXPECT_EQ(refusal(good), "") << good;
     }
-    // Text of this many characters before the run-time values are put in.
-    const auto with_text = [](size_t characters) { return "C:\\" + std::string(characters - 4, 'x') + "\\{RANDOM}"; };
+    // A template whose longest expansion has this many characters: C:, parts of at most 200
+    // characters, then {RANDOM} (11).
+    const auto with_text = [](size_t characters) {
+        std::string text = "C:";
+        for (size_t left = characters - 2 - 12; left > 0;) {
+            const size_t part = left == 202 ? 200 : std::min<size_t>(left, 201);  // never leave a part of nothing
+            text += "\\" + std::string(part - 1, 'x');
+            left -= part;
+        }
+        return text + "\\{RANDOM}";
+    };
     EXPECT_EQ(refusal(with_text(4096)), "") << "the target directory holds 4,096 characters";
     const char* const forbidden = "which Windows does not allow in paths";
     const char* const colon = "a ':' that is not a drive's";
@@ -126,7 +136,7 @@ TEST(PathTemplateRules, RefuseWhatWindowsCannotTakeAsAPath) {
         {"\\\\?\\C:\\x\\{RANDOM}", "Acme", "is in the \\\\?\\ form"},
         {"//?/C:/x/{RANDOM}", "Acme", "is in the \\\\?\\ form"},
         {with_text(4097), "Acme", "4097 characters long"},
-        {"C:\\{COMPANY}\\{RANDOM}", std::string(5000, 'c'), "5004 characters long"},
+        {"C:\\{COMPANY}\\{RANDOM}", std::string(5000, 'c'), "5015 characters long"},
     };
     for (const auto& c : cases) {
         FixedValues fixed = kFixed;
@@ -147,6 +157,16 @@ TEST(ResourceScript, EscapesEveryCharacterOfTheStrings) {
     EXPECT_NE(script.find("1 24 \"/x/app \\\"m\\\".manifest\""), std::string::npos) << script;
     EXPECT_NE(script.find("FILEVERSION 1,0,0,0"), std::string::npos);
     EXPECT_NE(script.find("VALUE \"Translation\", 0x0000, 0x04B0"), std::string::npos);
+}
+
+// The cross toolchain on PATH; why it is missing when it is not (tests that need it skip).
+std::optional<std::string> find_installed_toolchain(Toolchain& toolchain) {
+    try {
+        toolchain = find_toolchain(std::nullopt, std::nullopt);
+        return std::nullopt;
+    } catch (const ToolError& missing) {
+        return std::string(missing.what()) + " (scripts/setup installs it)";
+    }
 }
 
 // The .res data of the version resource, as the resource compiler lays it out.
@@ -171,11 +191,7 @@ std::vector<unsigned char> compiled_version_resource(const Toolchain& toolchain,
 // compiler's VS_VERSIONINFO just fits its 16-bit length; one unit more and it cannot.
 TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
     Toolchain toolchain;
-    try {
-        toolchain = find_toolchain(std::nullopt, std::nullopt);
-    } catch (const ToolError& missing) {
-        GTEST_SKIP() << missing.what() << " (scripts/setup installs it)";
-    }
+    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
     testing::ScratchDirectory work;
     const auto ico = ico_file(read_icon_set(KELVOR_DEFAULT_ICONS_DIRECTORY));
     testing::write_file(work / "icon.ico", std::string(ico.begin(), ico.end()));
@@ -243,6 +259,32 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_TRUE(fs::is_empty(scratch_ / "out")) << message;
         EXPECT_TRUE(fs::is_empty(scratch_ / "tmp")) << message;
+    }
+}
+
+// windres hands its preprocessor's command line to a shell; nothing of TMPDIR may reach it,
+// whatever it holds. The resource compiler is the real one, the compiler a stand-in.
+TEST_F(BuildCommand, NoTemporaryDirectoryReachesAShell) {
+    Toolchain toolchain;
+    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
+    testing::write_launcher_library(scratch_ / "launcher");
+    testing::write_file(scratch_ / "image.dll", testing::dll_image());
+    testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
+    const fs::path pwned = scratch_ / "PWNED";
+    for (const char* name : {"$(touch $KELVOR_PWNED)", "`touch $KELVOR_PWNED`", "quote\" and 'single",
+                             "semi;colon & space", "new\nline", "back\\slash"}) {
+        const fs::path temporary = scratch_ / name;
+        fs::create_directory(temporary);
+        const auto built = testing::run_tool_under(
+            {"/usr/bin/env", "TMPDIR=" + temporary.string(), "KELVOR_PWNED=" + pwned.string()},
+            build_args({"--launcher-dir", (scratch_ / "launcher").string(), "--cc", (scratch_ / "cc").string(),
+                        "--level", "1"}));
+        EXPECT_EQ(built.exit_code, 0) << name << ": " << built.err;
+        EXPECT_FALSE(fs::exists(pwned)) << name << ": a shell ran a command from TMPDIR";
+        EXPECT_TRUE(fs::is_empty(temporary)) << name;
+        std::error_code ignored;
+        fs::remove(scratch_ / "out" / "App.exe", ignored);
+        fs::remove(pwned, ignored);
     }
 }
 

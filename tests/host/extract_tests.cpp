@@ -35,14 +35,8 @@ std::vector<std::string> names_in(const fs::path& folder) {
     return names;
 }
 
-void write_bytes(const fs::path& path, const Bytes& bytes) { write_file(path, std::string(bytes.begin(), bytes.end())); }
-
-// A block made by hand, with its content checksum: these entries and the end marker.
-Bytes block_of_entries(std::initializer_list<Bytes> entries) {
-    Bytes stream = testing::concat(entries);
-    stream.insert(stream.end(), {0, 0});
-    return testing::block_of(stream, true);
-}
+using testing::block_of_entries;
+using testing::write_bytes;
 
 TEST(Extract, GivesBackEveryFileByteForByteFromABlockAndFromAnExecutable) {
     ScratchDirectory scratch;

@@ -72,29 +72,12 @@ TEST(IconDirectory, TakesAnyPngNamesInAnyCaseAndIgnoresOtherFiles) {
     for (std::size_t i = 0; i < read.size(); ++i) EXPECT_EQ(read[i].png, icons[i].png);
 }
 
-// Small stand-in PNGs: the reader looks at the structure, never at the pixels or the CRCs.
-Bytes chunk(const std::string& type, const Bytes& data) {
-    Bytes bytes(12 + data.size(), 0);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(data.size() >> (24 - 8 * i));
-    std::copy(type.begin(), type.end(), bytes.begin() + 4);
-    std::copy(data.begin(), data.end(), bytes.begin() + 8);
-    return bytes;
-}
-
-Bytes ihdr(unsigned width, unsigned height) {
-    return chunk("IHDR", {0, 0, static_cast<unsigned char>(width >> 8), static_cast<unsigned char>(width), 0, 0,
-                          static_cast<unsigned char>(height >> 8), static_cast<unsigned char>(height), 8, 6, 0, 0, 0});
-}
-
-Bytes png(std::initializer_list<Bytes> chunks) {
-    Bytes bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    for (const auto& part : chunks) bytes.insert(bytes.end(), part.begin(), part.end());
-    return bytes;
-}
-
-Bytes png_of(unsigned width, unsigned height) {
-    return png({ihdr(width, height), chunk("IDAT", Bytes(40, 7)), chunk("IEND", {})});
-}
+// Small stand-in PNGs: the reader looks at the structure and the size of the image data,
+// never at the pixels or the CRCs.
+const auto chunk = testing::png_chunk;
+const auto ihdr = testing::png_ihdr;
+Bytes png(std::initializer_list<Bytes> chunks) { return testing::png_of_chunks(chunks); }
+Bytes png_of(unsigned width, unsigned height) { return testing::png_image(width, height); }
 
 std::vector<IconImage> stand_in_set() {
     std::vector<IconImage> set;
@@ -181,6 +164,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadIcons{"truncated PNG",
                  [](const fs::path& s) { return directory_of(s, set_with(256, slice(png_of(256, 256), 0, 60))); },
                  {"icon-256.png' is truncated (its chunks end before IEND)"}},
+        BadIcons{"image data shorter than its header declares",
+                 [](const fs::path& s) { return directory_of(s, set_with(32, testing::png_image(32, 32, 32 * 129 - 1))); },
+                 {"icon-32.png' has 4127 bytes of image data, but its header declares 4128 bytes of image data for "
+                  "32x32 pixels"}},
+        BadIcons{"no image data",
+                 [](const fs::path& s) { return directory_of(s, set_with(16, png({ihdr(16, 16), chunk("IEND", {})}))); },
+                 {"icon-16.png' has no image data (no IDAT chunk)"}},
+        BadIcons{"damaged image data",
+                 [](const fs::path& s) {
+                     return directory_of(s, set_with(16, png({ihdr(16, 16), chunk("IDAT", Bytes(40, 7)), chunk("IEND", {})})));
+                 },
+                 {"icon-16.png' has damaged image data"}},
+        BadIcons{"a bit depth that the colour type does not take",
+                 [](const fs::path& s) {
+                     Bytes image = png_of(48, 48);
+                     image[24] = 4;  // RGBA at 4 bits a channel
+                     return directory_of(s, set_with(48, image));
+                 },
+                 {"icon-48.png' has an IHDR that no PNG decoder takes (bit depth 4, colour type 6)"}},
+        BadIcons{"an .ico image over the limit",
+                 [](const fs::path& s) {
+                     Bytes image = png_of(128, 128);
+                     const Bytes filler = chunk("zTXt", Bytes(kIconImageLimit, 'z'));
+                     image.insert(image.begin() + 33, filler.begin(), filler.end());  // after IHDR
+                     return ico_of(s, ico_file(set_with(128, image)));
+                 },
+                 {"image 6 of '", "app.ico' is 1048", "bytes, more than an icon image can be (1048576 bytes)"}},
         BadIcons{"BMP inside the .ico",
                  [](const fs::path& s) { return ico_of(s, ico_file(set_with(32, kBitmapStart))); },
                  {"image 3 of '", "app.ico' is a BMP image; the icons must be PNG images"}},

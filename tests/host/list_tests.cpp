@@ -29,14 +29,15 @@ std::string noise(size_t size) {
     for (std::uint32_t x = 1; text.size() < size;) text.push_back(static_cast<char>((x = x * 1103515245 + 12345) >> 24));
     return text;
 }
-// A name of 1,022 units that does not compress either: a name that runs on past its end
-// breaks the launcher's limit within two more units.
+// A name of 1,022 units that does not compress either, and that the launcher takes (no
+// surrogate, nothing from ASCII): a name that runs on past its end breaks the launcher's limit
+// within two more units.
 std::u16string noise_name() {
     const std::string bytes = noise(2 * 1022);
     std::u16string name;
     for (size_t i = 0; i < bytes.size(); i += 2) {
         const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) << 8 | static_cast<unsigned char>(bytes[i + 1]));
-        name.push_back(unit == 0 ? u'n' : unit);
+        name.push_back(unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) ? u'n' : unit);
     }
     return name;
 }

@@ -379,17 +379,6 @@ const BadInput kBadInputs[] = {
      "is the file given with --launcher-dir"},
 };
 
-// Every path below root with its size and time, to see that a refused run changed nothing.
-std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> snapshot(const fs::path& root) {
-    std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> items;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        std::error_code ignored;
-        items[item.path()] = {item.is_regular_file(ignored) ? item.file_size(ignored) : 0,
-                              item.last_write_time(ignored)};
-    }
-    return items;
-}
-
 class PackRejects : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(PackRejects, WithOneMessageAndNoOutput) {
@@ -400,12 +389,12 @@ TEST_P(PackRejects, WithOneMessageAndNoOutput) {
     fs::create_directory(scratch / "out");
     // A case's own -o comes later and wins.
     arguments.insert(arguments.begin(), {"pack", "-o", (scratch / "out" / "payload.bin").string()});
-    const auto before = snapshot(scratch.path());
+    const auto before = testing::snapshot(scratch.path());
     const auto run = run_tool(arguments);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(snapshot(scratch.path()), before) << "output or temporary file left behind, or an input changed";
+    EXPECT_EQ(testing::snapshot(scratch.path()), before) << "output or temporary file left behind, or an input changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(BadInputs, PackRejects, ::testing::ValuesIn(kBadInputs),

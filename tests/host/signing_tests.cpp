@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <pty.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,6 +33,48 @@ using testing::write_file;
 // Runs a shell command whose paths lie in the scratch folder; true when it exits with 0.
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
+// A timestamp server on 127.0.0.1 that takes connections and never answers.
+class SilentServer {
+public:
+    SilentServer() {
+        listening_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listening_ < 0 || bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listening_, 1) != 0 || getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        url_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    }
+    ~SilentServer() {
+        if (connection_ >= 0) close(connection_);
+        close(listening_);
+    }
+    const std::string& url() const { return url_; }
+    // Whether a client connected within the time.
+    bool accept_within(int milliseconds) {
+        pollfd waiting{listening_, POLLIN, 0};
+        if (poll(&waiting, 1, milliseconds) != 1) return false;
+        connection_ = accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
+        return connection_ >= 0;
+    }
+    // Whether the client has closed its side: it has ended. What it sent is read and dropped.
+    bool client_closed() const {
+        char buffer[4096];
+        pollfd reading{connection_, POLLIN, 0};
+        ssize_t count = 1;
+        while (count > 0 && poll(&reading, 1, 10000) == 1) count = read(connection_, buffer, sizeof buffer);
+        return count == 0;
+    }
+
+private:
+    int listening_ = -1;
+    int connection_ = -1;
+    std::string url_;
+};
+
 class Signing : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -41,11 +85,7 @@ protected:
         testing::write_launcher_library(scratch_ / "launcher");
         write_file(scratch_ / "app.dll", testing::dll_image());
         write_file(scratch_ / "image.dll", testing::dll_image());
-        write_file(scratch_ / "cc",
-                   "#!/bin/sh\n"
-                   "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
-                   "case \"$out\" in *.exe) /bin/cat '" + (scratch_ / "image.dll").string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
-        fs::permissions(scratch_ / "cc", fs::perms::owner_all);
+        testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
         // The passphrase goes to openssl from a file, as it goes to the tool.
         write_file(scratch_ / "pass.txt", "correct horse\n");
         write_file(scratch_ / "wrong.txt", "wrong horse\n");
@@ -135,14 +175,56 @@ TEST_F(Signing, FailuresNameTheCauseAndLeaveNothing) {
         {"missing key", signed_with("none.pem"), {}, "none.pem': No such file"},
         {"output over the key", signed_with("key.pem", {"-o", (scratch_ / "key.pem").string()}), {},
          "is the file given with --sign-key"},
+        {"output over a hard link of the pass file",
+         signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "pass.txt").string(), "-o",
+                                       (scratch_ / "out" / "pass-link.exe").string()}),
+         {}, "is the file given with --sign-pass-file"},
+        // osslsigncode would drop both line ends and unlock the key whose passphrase is
+        // "correct horse".
+        {"pass file with two line ends",
+         signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "two-line-ends.txt").string()}), {},
+         "the passphrase ends in a line end after the one that ends the file"},
     };
+    write_file(scratch_ / "two-line-ends.txt", "correct horse\n\n");
     for (const auto& c : cases) {
+        std::error_code ignored;
+        fs::create_hard_link(scratch_ / "pass.txt", scratch_ / "out" / "pass-link.exe", ignored);
         const auto failed = run(build_args("App.exe", c.options), c.environment);
+        fs::remove(scratch_ / "out" / "pass-link.exe", ignored);
         EXPECT_EQ(failed.exit_code, 1) << c.label;
         EXPECT_NE(failed.err.find(c.message), std::string::npos) << c.label << ": " << failed.err;
         EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
         EXPECT_TRUE(left_nothing()) << c.label;
     }
+}
+
+// The pass file is the passphrase less one line end at its end, as an editor leaves it.
+TEST_F(Signing, PassFileLosesOneLineEndAtMost) {
+    for (const char* passphrase : {"correct horse", "correct horse\n", "correct horse\r\n"}) {
+        write_file(scratch_ / "given.txt", passphrase);
+        const auto built = run(build_args("App.exe", signed_with("encrypted.pem", {"--sign-pass-file",
+                                                                                  (scratch_ / "given.txt").string()})));
+        EXPECT_EQ(built.exit_code, 0) << ::testing::PrintToString(std::string(passphrase)) << ": " << built.err;
+    }
+}
+
+// A timestamp server that takes the connection and never answers: the build gives up after
+// --sign-timeout, ends the signer and leaves nothing.
+TEST_F(Signing, GivesUpOnATimestampServerThatNeverAnswers) {
+    SilentServer server;
+    const auto started = std::chrono::steady_clock::now();
+    const auto failed = run(build_args("App.exe", signed_with("key.pem", {"--sign-timestamp", server.url(),
+                                                                          "--sign-timeout", "2"})));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_NE(failed.err.find("signing failed: osslsigncode did not finish within 2 seconds (--sign-timeout); the "
+                              "timestamp server '" + server.url() + "' did not answer in time"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_LT(waited, std::chrono::seconds(30));
+    EXPECT_TRUE(left_nothing());
+    ASSERT_TRUE(server.accept_within(0)) << "osslsigncode never asked the timestamp server";
+    EXPECT_TRUE(server.client_closed()) << "osslsigncode still holds the connection";
 }
 
 // Run from a terminal with an encrypted key and no passphrase, osslsigncode would ask for it
@@ -187,37 +269,18 @@ TEST_F(Signing, NeverWaitsForAPassphraseAtTheTerminal) {
 // A timestamp server that takes the connection and never answers holds osslsigncode at work:
 // the interruption comes while it signs.
 TEST_F(Signing, InterruptedWhileSigningLeavesNothingAndEndsTheSigner) {
-    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(server, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(server, 1), 0);
-    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-
-    const pid_t tool = testing::start_tool(build_args("App.exe", signed_with("key.pem", {"--sign-timestamp", url})),
-                                           scratch_ / "tmp");
+    SilentServer server;
+    const pid_t tool = testing::start_tool(
+        build_args("App.exe", signed_with("key.pem", {"--sign-timestamp", server.url()})), scratch_ / "tmp");
     ASSERT_GT(tool, 0);
-    pollfd waiting{server, POLLIN, 0};
-    const bool connected = poll(&waiting, 1, 30000) == 1;
-    const int connection = connected ? accept4(server, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    const bool connected = server.accept_within(30000);
     kill(tool, connected ? SIGTERM : SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(tool, &status, 0), tool);
-    ASSERT_GE(connection, 0) << "osslsigncode never asked the timestamp server";
+    ASSERT_TRUE(connected) << "osslsigncode never asked the timestamp server";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
     EXPECT_TRUE(left_nothing());
-    // The signer has ended too: its side of the connection closes.
-    char buffer[4096];
-    pollfd reading{connection, POLLIN, 0};
-    ssize_t count = 1;
-    while (count > 0 && poll(&reading, 1, 10000) == 1) count = read(connection, buffer, sizeof buffer);
-    EXPECT_EQ(count, 0) << "osslsigncode still holds the connection";
-    close(connection);
-    close(server);
+    EXPECT_TRUE(server.client_closed()) << "osslsigncode still holds the connection";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include "little_endian.h"
@@ -48,6 +49,14 @@ void write_launcher_library(const fs::path& launcher_directory) {
     for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
         write_file(launcher_directory / linking::kDefaultCpu / library, "");
     }
+}
+
+void write_stand_in_compiler(const fs::path& script, const fs::path& image) {
+    write_file(script,
+               "#!/bin/sh\n"
+               "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+               "case \"$out\" in *.exe) /bin/cat '" + image.string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
+    fs::permissions(script, fs::perms::owner_all);
 }
 
 std::string read_file(const fs::path& path) {
@@ -207,6 +216,51 @@ std::string dll_image(const DllShape& shape) {
     return image + section;
 }
 
+Bytes png_chunk(const std::string& type, const Bytes& data) {
+    Bytes bytes(12 + data.size(), 0);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(data.size() >> (24 - 8 * i));
+    std::copy(type.begin(), type.end(), bytes.begin() + 4);
+    std::copy(data.begin(), data.end(), bytes.begin() + 8);
+    return bytes;
+}
+
+Bytes png_ihdr(unsigned width, unsigned height) {
+    return png_chunk("IHDR", {0, 0, static_cast<unsigned char>(width >> 8), static_cast<unsigned char>(width), 0, 0,
+                              static_cast<unsigned char>(height >> 8), static_cast<unsigned char>(height), 8, 6, 0, 0,
+                              0});
+}
+
+Bytes png_of_chunks(std::initializer_list<Bytes> chunks) {
+    Bytes bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const auto& part : chunks) bytes.insert(bytes.end(), part.begin(), part.end());
+    return bytes;
+}
+
+// Deflated a piece at a time, so that hundreds of megabytes of data never need to be held.
+Bytes png_image(unsigned width, unsigned height, std::uint64_t data_bytes) {
+    if (data_bytes == 0) data_bytes = std::uint64_t{height} * (1 + 4 * width);
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_COMPRESSION);
+    const Bytes zeros(1 << 20, 0);
+    Bytes deflated, piece(1 << 16);
+    for (std::uint64_t left = data_bytes;;) {
+        const auto now = static_cast<uInt>(std::min<std::uint64_t>(left, zeros.size()));
+        stream.next_in = const_cast<unsigned char*>(zeros.data());
+        stream.avail_in = now;
+        left -= now;
+        int result;
+        do {
+            stream.next_out = piece.data();
+            stream.avail_out = static_cast<uInt>(piece.size());
+            result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            deflated.insert(deflated.end(), piece.begin(), piece.end() - stream.avail_out);
+        } while (stream.avail_out == 0);
+        if (result == Z_STREAM_END) break;
+    }
+    deflateEnd(&stream);
+    return png_of_chunks({png_ihdr(width, height), png_chunk("IDAT", deflated), png_chunk("IEND", {})});
+}
+
 std::string case_name(const char* label) {
     std::string name;
     for (const char* p = label; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
@@ -242,6 +296,32 @@ std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bo
     append_le(block, 0, 4);
     append_le(block, 7 + frame.size(), 8);
     return block;
+}
+
+std::vector<unsigned char> block_of_entries(std::initializer_list<std::vector<unsigned char>> entries) {
+    std::vector<unsigned char> stream;
+    for (const auto& part : entries) stream.insert(stream.end(), part.begin(), part.end());
+    stream.insert(stream.end(), {0, 0});
+    return block_of(stream, true);
+}
+
+void write_bytes(const fs::path& path, const std::vector<unsigned char>& bytes) {
+    write_file(path, std::string(bytes.begin(), bytes.end()));
+}
+
+Snapshot snapshot(const fs::path& root) {
+    Snapshot items;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::error_code ignored;
+        // A directory's time changes when a temporary is made and removed in it: only its
+        // existence counts.
+        if (item.is_regular_file(ignored)) {
+            items[item.path()] = {item.file_size(ignored), item.last_write_time(ignored)};
+        } else {
+            items[item.path()] = {};
+        }
+    }
+    return items;
 }
 
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block) {

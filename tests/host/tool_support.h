@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -28,6 +29,10 @@ std::string read_file(const std::filesystem::path& path);
 // for builds whose compiler is a stand-in.
 void write_launcher_library(const std::filesystem::path& launcher_directory);
 std::vector<unsigned char> read_bytes(const std::filesystem::path& path);
+// A stand-in for the cross compiler, for builds without the launcher library: a script that
+// "links" an executable by writing image followed by the payload block that build wrote
+// beside it, and does nothing for every other step.
+void write_stand_in_compiler(const std::filesystem::path& script, const std::filesystem::path& image);
 
 struct ToolRun {
     int exit_code = -1;
@@ -57,6 +62,15 @@ struct DllShape {
 };
 std::string dll_image(const DllShape& shape = {});
 
+// PNG images made by hand: a chunk (its CRC left zero: the tool never reads it), IHDR of an
+// 8-bit RGBA image, the signature followed by chunks, and a whole image whose data is
+// data_bytes zero bytes, deflated (by default the bytes its header declares).
+using Bytes = std::vector<unsigned char>;
+Bytes png_chunk(const std::string& type, const Bytes& data);
+Bytes png_ihdr(unsigned width, unsigned height);
+Bytes png_of_chunks(std::initializer_list<Bytes> chunks);
+Bytes png_image(unsigned width, unsigned height, std::uint64_t data_bytes = 0);
+
 // A GoogleTest parameter name made from a case's label.
 std::string case_name(const char* label);
 
@@ -67,6 +81,15 @@ std::vector<unsigned char> entry(const std::u16string& name, const std::string& 
 inline std::vector<unsigned char> end_marker() { return {0, 0}; }
 std::vector<unsigned char> concat(std::initializer_list<std::vector<unsigned char>> parts);
 std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bool checksum = false);
+
+// A block with its content checksum holding these entries and the end marker.
+std::vector<unsigned char> block_of_entries(std::initializer_list<std::vector<unsigned char>> entries);
+void write_bytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+
+// Every path below root, files with their size and time, to see that a refused run changed
+// nothing and left nothing.
+using Snapshot = std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>>;
+Snapshot snapshot(const std::filesystem::path& root);
 
 // The entry stream inside a payload block, decoded independently of the tool's reader.
 std::vector<unsigned char> decode_entry_stream(const std::vector<unsigned char>& block);

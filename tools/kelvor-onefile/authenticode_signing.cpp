@@ -12,6 +12,8 @@ namespace kelvor {
 namespace {
 
 const char kSigner[] = "osslsigncode";
+// Far more than any passphrase.
+constexpr std::uint64_t kLargestPassphraseFile = 64 * 1024;
 
 // The moment the signature records (its signing-time attribute). osslsigncode takes the
 // current time otherwise, so a signed executable would differ from build to build.
@@ -43,6 +45,20 @@ std::string explanation(const std::string& output) {
     return joined;
 }
 
+// The passphrase is the whole pass file less one line end ("\n" or "\r\n") at its end.
+// osslsigncode drops every line end at the end of what it reads, so a passphrase that ends in
+// one after that would unlock the key as a shorter one: it is refused.
+void check_passphrase_file(const std::filesystem::path& path) {
+    const auto bytes = read_whole_file(path, kLargestPassphraseFile, "a passphrase file");
+    std::string passphrase(bytes.begin(), bytes.end());
+    if (!passphrase.empty() && passphrase.back() == '\n') passphrase.pop_back();
+    if (!passphrase.empty() && passphrase.back() == '\r' && bytes.back() == '\n') passphrase.pop_back();
+    if (!passphrase.empty() && (passphrase.back() == '\n' || passphrase.back() == '\r')) {
+        throw ToolError("'" + path.string() + "': the passphrase ends in a line end after the one that ends the file, "
+                        "which osslsigncode would drop too; the passphrase is the whole file less one line end");
+    }
+}
+
 }  // namespace
 
 std::string signing_options_help() {
@@ -56,22 +72,27 @@ std::string signing_options_help() {
     "                             stays valid after the certificate expires; each build then\n"
     "                             differs. Without it, the signature records SOURCE_DATE_EPOCH\n"
     "                             when set (the same inputs and RSA key give the same bytes),\n"
-    "                             else the time of the build\n";
+    "                             else the time of the build\n"
+    "  --sign-timeout SECONDS     give up signing, and the build, after this many seconds\n"
+    "                             (default " + std::to_string(kDefaultSigningTimeout) +
+    "; a timestamp server normally answers within seconds)\n";
 }
 
 std::optional<Signing> signing_from(const CommandLine& line) {
     const auto key = line.value("--sign-key");
     const auto certificate = line.value("--sign-cert");
     if (!key && !certificate) {
-        for (const char* option : {"--sign-pass-file", "--sign-timestamp"}) {
+        for (const char* option : {"--sign-pass-file", "--sign-timestamp", "--sign-timeout"}) {
             if (line.value(option)) throw UsageError(std::string("build: ") + option + " needs --sign-key and --sign-cert");
         }
         return std::nullopt;
     }
     if (!key || !certificate) throw UsageError("build: --sign-key and --sign-cert go together");
     Signing signing{*key, *certificate, line.value("--sign-pass-file"), line.value("--sign-timestamp"), signing_time()};
+    signing.timeout_seconds = line.number("--sign-timeout", 1, 24 * 60 * 60).value_or(kDefaultSigningTimeout);
     // Regular files that can be read: osslsigncode would wait on a FIFO.
     for (const auto& input : signing_inputs(signing)) InputFile{input.path};
+    if (signing.passphrase_file) check_passphrase_file(*signing.passphrase_file);
     if (!on_path(kSigner)) {
         throw ToolError(std::string("signing needs ") + kSigner + ", which is not on PATH; install Debian's " + kSigner +
                         " package (scripts/setup does)");
@@ -95,8 +116,15 @@ std::filesystem::path sign_image(const Signing& signing, const std::filesystem::
     if (signing.signing_time) command.insert(command.end(), {"-time", *signing.signing_time});
     command.insert(command.end(), {"-in", image.string(), "-out", signed_image.string()});
     std::string output;
-    const int status = program_output_apart_from_terminal("signing", command, output);
-    if (status != 0) {
+    const auto ended = program_output_apart_from_terminal("signing", command, output, signing.timeout_seconds);
+    if (!ended) {
+        throw ToolError(std::string("signing failed: ") + kSigner + " did not finish within " +
+                        std::to_string(signing.timeout_seconds) + " seconds (--sign-timeout)" +
+                        (signing.timestamp_server ? "; the timestamp server '" + *signing.timestamp_server +
+                                                        "' did not answer in time"
+                                                  : ""));
+    }
+    if (const int status = *ended; status != 0) {
         const std::string why = explanation(output);
         throw ToolError(std::string("signing failed: ") + kSigner + " exited with " + std::to_string(status) +
                         (why.empty() ? "" : ": " + why));

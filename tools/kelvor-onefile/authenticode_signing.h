@@ -14,7 +14,11 @@
 namespace kelvor {
 
 inline const std::vector<std::string> kSigningOptions = {"--sign-key", "--sign-cert", "--sign-pass-file",
-                                                         "--sign-timestamp"};
+                                                         "--sign-timestamp", "--sign-timeout"};
+
+// How long signing may take, timestamp server included, unless --sign-timeout says otherwise:
+// a timestamp server answers within seconds, and hashing even the largest image takes less.
+constexpr int kDefaultSigningTimeout = 120;
 
 // The help lines of those options.
 std::string signing_options_help();
@@ -25,19 +29,21 @@ struct Signing {
     std::optional<std::filesystem::path> passphrase_file;  // handed to osslsigncode by name only
     std::optional<std::string> timestamp_server;           // an RFC 3161 server's URL
     std::optional<std::string> signing_time;               // SOURCE_DATE_EPOCH, seconds since 1970
+    int timeout_seconds = kDefaultSigningTimeout;
 };
 
 // The signing that the command line asks for, checked before anything is built: --sign-key and
-// --sign-cert together, the files regular and readable, osslsigncode installed and
-// SOURCE_DATE_EPOCH, when set, a number of seconds. Nothing when no key is given. Throws
-// UsageError or ToolError.
+// --sign-cert together, the files regular and readable, a passphrase that osslsigncode reads as
+// it stands, osslsigncode installed and SOURCE_DATE_EPOCH, when set, a number of seconds.
+// Nothing when no key is given. Throws UsageError or ToolError.
 std::optional<Signing> signing_from(const CommandLine& line);
 
 // The files signing reads, which the output may not replace (see check_output_placement).
 std::vector<InputPath> signing_inputs(const std::optional<Signing>& signing);
 
 // Signs image into a new file beside it and returns that file's path. Throws ToolError with
-// osslsigncode's own explanation when it fails.
+// osslsigncode's own explanation when it fails, and when it has not finished within the
+// signing's time limit (it is then ended).
 std::filesystem::path sign_image(const Signing& signing, const std::filesystem::path& image);
 
 }  // namespace kelvor

@@ -72,8 +72,11 @@ int run_build(const std::vector<std::string>& arguments) {
     const auto icon = icon_source(line);
     read_icon_set(icon);
     std::vector<InputPath> other_inputs = signing_inputs(signing);
-    std::error_code not_a_file;
-    if (line.value("--icon") && std::filesystem::is_regular_file(icon, not_a_file)) other_inputs.push_back({"--icon", icon});
+    std::error_code not_a_directory;
+    const bool icon_directory = std::filesystem::is_directory(icon, not_a_directory);
+    for (const auto& file : icon_files(icon)) {
+        other_inputs.push_back({line.value("--icon") ? "--icon" : "the default icons", file, icon_directory});
+    }
     const auto entries = entries_from(line, output, other_inputs);
     const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
     const auto library = launcher_library(launcher_directory(line.value("--launcher-dir")), cpu);

@@ -1,5 +1,6 @@
 #include "build_options.h"
 
+#include "icon_set.h"
 #include "path_template_rules.h"
 #include "paths/path_template_variables.h"
 #include "tool_paths.h"
@@ -17,11 +18,15 @@ std::string build_string_options_help() {
     "                             The version resource holds company, product, versions,\n"
     "                             description and the output's file name (twice) in at most\n"
     "                             " + std::to_string(kVersionStringsLimit) + " UTF-16 units together.\n"
-    "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them\n"
+    "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them;\n"
+    "                             each image at most " + std::to_string(kIconImageLimit) + " bytes, its image data\n"
+    "                             inflating to exactly what its header declares\n"
     "  --template TEMPLATE        where to unpack (default " + std::string(path_template_language::default_template) + ");\n"
     "                             its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"
     "                             not hold \" < > | ? *, control characters or a ':' but a drive's,\n"
-    "                             nor be longer than " + std::to_string(kTargetDirectoryCapacity) + " characters\n";
+    "                             nor a part that is a device name (CON, nul.txt), ends in a dot or a\n"
+    "                             space or can be longer than 255 characters, nor be able to grow\n"
+    "                             longer than " + std::to_string(kTargetDirectoryCapacity) + " characters\n";
 }
 
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name) {

@@ -7,6 +7,7 @@
 
 #include "atomic_output_file.h"
 #include "entry_names.h"
+#include "interruption.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -44,6 +45,9 @@ void EntryFileWriter::begin(const ListedEntry& entry) {
     const std::string shown = "entry " + std::to_string(entries_) + " '" + utf16_to_utf8(entry.name) + "'";
     check_entry_name(entry.name, shown);
     path_ = root_ / host_path(entry.name);
+    // The root is a temporary directory that an interruption removes: what is made in it is
+    // made under the lock, so the removal never runs while a name is being made.
+    TemporariesLock held;
     std::error_code error;
     std::filesystem::create_directories(path_.parent_path(), error);
     // O_EXCL: a name that an earlier entry took, as a file or as a directory, is an error

@@ -56,10 +56,16 @@ std::u16string make_entry_name(const std::vector<std::string>& components,
     return name;
 }
 
-void check_entry_name(const std::u16string& name, const std::string& shown) {
+std::string entry_name_fault(const std::u16string& name) {
     const auto fault = entry_name_rules::check_name(name.data(), name.size());
-    if (fault != entry_name_rules::Fault::none) reject(shown, fault_text(fault));
-    if (utf8_to_utf16(utf16_to_utf8(name)) != name) reject(shown, "the name is not valid UTF-16 (a lone surrogate)");
+    if (fault != entry_name_rules::Fault::none) return fault_text(fault);
+    if (utf8_to_utf16(utf16_to_utf8(name)) != name) return "the name is not valid UTF-16 (a lone surrogate)";
+    return "";
+}
+
+void check_entry_name(const std::u16string& name, const std::string& shown) {
+    const std::string fault = entry_name_fault(name);
+    if (!fault.empty()) reject(shown, fault);
 }
 
 std::u16string case_folded(const std::u16string& name) {

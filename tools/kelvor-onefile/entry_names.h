@@ -22,6 +22,8 @@ std::u16string make_entry_name(const std::vector<std::string>& components,
 // so a backslash at its start or end; a '.' or '..' part; a drive's ':'; a device name), and
 // for one that is not well-formed UTF-16, which no host name would give back.
 void check_entry_name(const std::u16string& name, const std::string& shown);
+// The rule that check_entry_name finds broken, or "" for a name it takes.
+std::string entry_name_fault(const std::u16string& name);
 
 // The key under which Windows compares names: case-insensitive, so two names with equal keys
 // are the same file there.

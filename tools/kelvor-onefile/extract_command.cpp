@@ -22,20 +22,26 @@ const char kExtractHelp[] =
     "would read otherwise (an empty part or a backslash at its start, '.' or '..', a drive's\n"
     "':', a device name such as CON or 'nul .txt') is refused.\n"
     "\n"
-    "DIR must be new or an empty directory: extracting never mixes a payload's files with\n"
-    "others nor replaces any. The files are written into DIR.tmp-XXXXXX beside it, which\n"
-    "becomes DIR only once every file is written and the block has proved whole; on any\n"
-    "failure, or when interrupted, nothing is left.\n"
+    "DIR must be new or an empty directory, named by a name of its own (not '.' or '..'):\n"
+    "extracting never mixes a payload's files with others nor replaces any. The files are\n"
+    "written into DIR.tmp-XXXXXX beside it, which becomes DIR only once every file is written\n"
+    "and the block has proved whole; on any failure, or when interrupted, nothing is left.\n"
     "\n"
     "  -o, --output DIR   the directory to write\n"
     "  -h, --help         show this help\n";
 
-// A directory that exists and holds something is refused before anything is read; rename(2)
-// checks it again at the end, in case something appeared meanwhile.
+// Checked before anything is read. The files are written beside the target and renamed to
+// it, so it must be named by a name of its own: not "", ".", ".." or "/". A directory that
+// exists and holds something is refused too; rename(2) checks it again at the end, in case
+// something appeared meanwhile.
 fs::path checked_target(const std::string& output) {
     fs::path target = output;
-    if (target.filename().empty()) target = target.parent_path();  // "out/"
+    if (target.has_relative_path() && target.filename().empty()) target = target.parent_path();  // "out/"
     const std::string shown = "'" + output + "'";
+    if (target.filename().empty() || target.filename() == "." || target.filename() == "..") {
+        throw ToolError("-o " + shown + " does not name a directory of its own; extract writes the files beside the "
+                        "directory and renames them to it, so give its name (such as 'out' or '../out')");
+    }
     std::error_code error;
     const auto status = fs::symlink_status(target, error);
     if (!fs::exists(status)) return target;

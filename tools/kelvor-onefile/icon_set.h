@@ -3,6 +3,7 @@
 // compiler turns into the group.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -12,6 +13,10 @@ namespace kelvor {
 // pixels square. Windows picks from these for every view and display scale.
 constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
+// The most bytes one PNG image of a set may have: far more than any image of 256 pixels square
+// needs (its pixels take 256 KiB uncompressed, 512 KiB at 16 bits a channel).
+constexpr std::uint64_t kIconImageLimit = 1 << 20;
+
 struct IconImage {
     int size;  // width = height, in pixels
     std::vector<unsigned char> png;
@@ -20,9 +25,14 @@ struct IconImage {
 // Reads a user's icons: a directory holding exactly seven PNG files (any names ending in .png,
 // in any case; other files are ignored), one of each size; or an .ico file whose images are
 // PNGs of exactly those seven sizes. Each PNG must have its signature, IHDR as its first chunk,
-// width equal to height and chunks that run whole to IEND. Throws ToolError with one message
+// width equal to height, chunks that run whole to IEND, image data that inflates to exactly
+// what IHDR declares, and at most kIconImageLimit bytes. Throws ToolError with one message
 // naming the file and the problem. Returns the images ordered by size.
 std::vector<IconImage> read_icon_set(const std::filesystem::path& directory_or_ico);
+
+// The files that read_icon_set reads: the PNG files of the directory, or the .ico file.
+// Throws ToolError for a directory that cannot be read.
+std::vector<std::filesystem::path> icon_files(const std::filesystem::path& directory_or_ico);
 
 // The bytes of an .ico file holding these images (as read_icon_set returns them) as
 // PNG-compressed entries, the form Windows Vista and later read. The same images give the

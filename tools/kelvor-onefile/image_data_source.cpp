@@ -9,11 +9,19 @@ namespace kelvor {
 
 namespace {
 
+// Every byte that is not printable ASCII as an octal escape, so that any path (a newline in
+// TMPDIR, say) reaches the assembler whole.
 std::string assembler_string(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
-        if (c == '"' || c == '\\') quoted.push_back('\\');
-        quoted.push_back(c);
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code >= 0x7F || c == '"' || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\%03o", code);
+            quoted += escaped;
+        } else {
+            quoted.push_back(c);
+        }
     }
     return quoted + "\"";
 }

@@ -4,6 +4,7 @@
 
 #include "application_manifest.h"
 #include "icon_set.h"
+#include "interruption.h"
 #include "path_template_rules.h"
 #include "text_encoding.h"
 #include "tool_error.h"
@@ -13,7 +14,9 @@ namespace kelvor {
 
 namespace {
 
+// The directory is a temporary one (see TemporariesLock).
 void write_bytes(const std::filesystem::path& path, const void* data, size_t size) {
+    TemporariesLock held;
     std::ofstream file(path, std::ios::binary);
     file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!file) throw ToolError("cannot write '" + path.string() + "'");
@@ -48,8 +51,9 @@ ImageSources write_image_sources(const std::filesystem::path& directory, const s
     const auto ico = ico_file(icons);
     write_bytes(directory / "icon.ico", ico.data(), ico.size());
     write_text(directory / "application.manifest", kApplicationManifest);
-    write_text(sources.resources,
-               resource_script(strings, directory / "icon.ico", directory / "application.manifest"));
+    // Named relative to the script, where the resource compiler looks first: no path of the
+    // user's is in it, whatever characters it holds.
+    write_text(sources.resources, resource_script(strings, "icon.ico", "application.manifest"));
     return sources;
 }
 

@@ -18,8 +18,10 @@ void start_interruption_handling();
 // Holds the lock that the clean-up takes, for as long as it lives. A temporary is created and
 // recorded, or renamed or removed and forgotten, under one TemporariesLock, so an interruption
 // finds it either not yet made or recorded, and never removes it twice; a child program is
-// started and recorded likewise. Once the clean-up has begun, a new TemporariesLock waits
-// until the tool ends.
+// started and recorded likewise, and every name made inside a recorded directory is made
+// under one, so that the clean-up never removes a directory while something is being made in
+// it (which would leave what was made after the listing). Once the clean-up has begun, a new
+// TemporariesLock waits until the tool ends.
 class TemporariesLock {
 public:
     TemporariesLock();

@@ -17,7 +17,9 @@ const char kListHelp[] =
     "header, the whole frame with its content checksum, the entry stream and the tail) and\n"
     "lists its entries: each entry's size and name, then the number of entries, the decoded\n"
     "and compressed sizes, the checksum and the window. A damaged block is an error naming the\n"
-    "part that is wrong. FILE must be a regular file.\n"
+    "part that is wrong, and so is what the launcher would refuse: a payload with no entries,\n"
+    "an entry name that leads out of its directory or into a device ('..\\x', 'C:\\x', 'CON').\n"
+    "FILE must be a regular file.\n"
     "\n"
     "  -h, --help   show this help\n";
 

@@ -19,6 +19,14 @@ PackOptions pack_options_from(const CommandLine& line) {
 
 namespace {
 
+// The output may replace none of the files that are packed: those below --dir too, whatever
+// name they are found under.
+void check_output_against(const std::string& output, std::vector<InputPath> inputs, const std::vector<Entry>& entries,
+                          size_t first_from_dir) {
+    for (size_t i = first_from_dir; i < entries.size(); ++i) inputs.push_back({"--dir", entries[i].source, true});
+    check_output_placement(output, inputs);
+}
+
 // --exe PROGRAM: the runner DLL first, then the files of --dir, the program among them.
 std::vector<Entry> program_entries_from(const CommandLine& line, const std::filesystem::path& program,
                                         const std::string& output, std::vector<InputPath> inputs) {
@@ -26,8 +34,8 @@ std::vector<Entry> program_entries_from(const CommandLine& line, const std::file
     if (!dir) throw UsageError(line.command() + ": --exe needs --dir, the directory that holds the program");
     const auto runner = runner_dll(launcher_directory(line.value("--launcher-dir")));
     inputs.insert(inputs.begin(), {{"--dir", *dir}, {"--launcher-dir", runner}});
-    check_output_placement(output, inputs);
     auto entries = collect_program_entries(runner, program, *dir);
+    check_output_against(output, std::move(inputs), entries, 1);
     check_application_program(std::filesystem::path(*dir) / program);
     return entries;
 }
@@ -44,8 +52,8 @@ std::vector<Entry> entries_from(const CommandLine& line, const std::string& outp
     std::vector<InputPath> inputs = {{"--app", app}};
     if (dir) inputs.push_back({"--dir", *dir});
     inputs.insert(inputs.end(), other_inputs.begin(), other_inputs.end());
-    check_output_placement(output, inputs);
     auto entries = collect_entries(app, dir);
+    check_output_against(output, std::move(inputs), entries, 1);
     check_application_dll(app);
     return entries;
 }

@@ -14,7 +14,8 @@ namespace kelvor {
 PackOptions pack_options_from(const CommandLine& line);
 
 // The entries of --app and --dir (see collect_entries), once the output has been checked
-// against them and against other_inputs (see check_output_placement) and --app has been
+// against them, every file below --dir included, and against other_inputs (see
+// check_output_placement) and --app has been
 // checked as the application DLL (see check_application_dll); or, with --exe instead of --app,
 // the runner DLL from --launcher-dir (or the installation's) and the files of --dir, once
 // --exe has been checked as a program (see collect_program_entries and

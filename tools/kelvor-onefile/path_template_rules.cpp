@@ -6,7 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "payload/entry_name_rules.h"
 #include "paths/path_template_variables.h"
+#include "paths/random_text.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -15,6 +17,32 @@ namespace kelvor {
 namespace {
 
 using path_template_language::ValueKind;
+using path_template_language::Variable;
+using path_template_language::VariableInfo;
+
+// Windows takes at most this many characters in one part of a path.
+constexpr size_t kLongestPart = 255;
+
+// The most characters a run-time value can have, as the launcher writes it: {PID} in "%ld" of
+// a 32-bit number ("-2147483648"), {RANDOM} in base64, {TIME_US} in "%06ld" of the microseconds
+// within a second, {TIME} in "%lld" of a FILETIME count, which the system keeps below 2^63.
+// Paths count at their shortest, empty: {TEMP} is empty when GetTempPathW fails, and
+// {PROGRAM} is argument 0, which may be empty. So a template is refused only when no run can
+// fit it.
+size_t longest_value(Variable variable) {
+    switch (variable) {
+        case Variable::pid: return 11;
+        case Variable::random: return random_text_units - 1;
+        case Variable::time_us: return 6;
+        case Variable::time: return 19;
+        default: return 0;
+    }
+}
+
+size_t utf16_units(const std::string& utf8) {
+    const auto units = utf8_to_utf16(utf8);
+    return units ? units->size() : utf8.size();
+}
 
 std::string upper_case(const std::string& text) {
     std::string upper;
@@ -23,10 +51,10 @@ std::string upper_case(const std::string& text) {
 }
 
 // Names are matched without regard to case, as the launcher does.
-const ValueKind* variable_value(const std::string& name) {
+const VariableInfo* variable_named(const std::string& name) {
     const std::string upper = upper_case(name);
     for (const auto& variable : path_template_language::variables) {
-        if (upper == variable.name) return &variable.kind;
+        if (upper == variable.name) return &variable;
     }
     return nullptr;
 }
@@ -35,7 +63,7 @@ const ValueKind* variable_value(const std::string& name) {
 // at run time.
 struct Piece {
     std::string text;  // the literal text, or the variable's name as written
-    const ValueKind* value = nullptr;
+    const VariableInfo* value = nullptr;
 };
 using Component = std::vector<Piece>;
 
@@ -45,11 +73,37 @@ std::string shown(const Component& component) {
     return text;
 }
 
-bool holds(const Component& component, ValueKind value) {
+bool holds(const Component& component, ValueKind kind) {
     for (const auto& piece : component) {
-        if (piece.value && *piece.value == value) return true;
+        if (piece.value && piece.value->kind == kind) return true;
     }
     return false;
+}
+
+// The most characters the part can have once the run-time values are in.
+size_t longest_length(const Component& component) {
+    size_t length = 0;
+    for (const auto& piece : component) length += piece.value ? longest_value(piece.value->variable) : utf16_units(piece.text);
+    return length;
+}
+
+// Windows reads a part as a device by what comes before its first dot, so a part names a
+// device whatever run-time values follow that dot; before it, a value makes it another name.
+bool names_a_device(const Component& component) {
+    std::string known;
+    for (const auto& piece : component) {
+        if (piece.value && known.find('.') == std::string::npos) return false;
+        if (piece.value) break;
+        known += piece.text;
+    }
+    const auto units = utf8_to_utf16(known);
+    return units && entry_name_rules::is_device_name(units->data(), units->size());
+}
+
+bool ends_in_dot_or_space(const Component& component) {
+    if (component.empty() || component.back().value || component.back().text.empty()) return false;
+    const char last = component.back().text.back();
+    return last == '.' || last == ' ';
 }
 
 // "." and "..", and the names Windows turns into them by dropping trailing dots and spaces.
@@ -89,22 +143,22 @@ public:
         : shown_(shown_template(path_template)), fixed_(fixed) {
         components_.emplace_back();
         read(path_template);
-        if (literal_units_ > kTargetDirectoryCapacity) {
-            throw ToolError(shown_ + ": it is " + std::to_string(literal_units_) +
-                            " characters long before any run-time value is put in; the launcher's target "
-                            "directory holds at most " + std::to_string(kTargetDirectoryCapacity));
+        size_t longest = 0;
+        for (const auto& component : components_) longest += longest_length(component) + 1;
+        longest -= 1;  // the separators between the parts
+        if (longest > kTargetDirectoryCapacity) {
+            throw ToolError(shown_ + ": it can be " + std::to_string(longest) +
+                            " characters long, with the build-time values put in and the run-time ones at their "
+                            "longest ({PID} 11, {RANDOM} 11, {TIME_US} 6, {TIME} 19, paths counted empty); the "
+                            "launcher's target directory holds at most " + std::to_string(kTargetDirectoryCapacity));
         }
     }
 
-    // The folder a run unpacks into must be new for every run and must not be reached
-    // through "." or "..": the clean-up removes it with everything in it.
+    // Every part must be a name Windows creates as it stands, and the folder a run unpacks into
+    // must be new for every run and must not be reached through "." or "..": the clean-up
+    // removes it with everything in it.
     void check_folder() const {
-        for (const auto& component : components_) {
-            if (leads_elsewhere(component)) {
-                throw ToolError(shown_ + ": the part '" + shown(component) +
-                                "' leads to another folder ('.' and '..' are not allowed)");
-            }
-        }
+        for (const auto& component : components_) check_part(component);
         const Component& last = components_.back();
         if (!holds(last, ValueKind::per_run)) {
             throw ToolError(shown_ + ": its last part, '" + shown(last) +
@@ -112,7 +166,7 @@ public:
                             "folder of its own (the folder is removed after the run)");
         }
         for (const auto& piece : last) {
-            if (piece.value && *piece.value == ValueKind::path) {
+            if (piece.value && piece.value->kind == ValueKind::path) {
                 throw ToolError(shown_ + ": its last part, '" + shown(last) + "', holds {" + piece.text +
                                 "}, a path that could make the run's folder one that already exists; put it "
                                 "before a backslash");
@@ -121,6 +175,22 @@ public:
     }
 
 private:
+    void check_part(const Component& component) const {
+        const std::string part = shown_ + ": the part '" + shown(component) + "'";
+        if (leads_elsewhere(component)) throw ToolError(part + " leads to another folder ('.' and '..' are not allowed)");
+        if (names_a_device(component)) {
+            throw ToolError(part + " is a name that Windows reads as a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, "
+                                   "COM1 to COM9, LPT1 to LPT9, with any extension), build-time values included");
+        }
+        if (ends_in_dot_or_space(component)) {
+            throw ToolError(part + " ends in a dot or a space, which Windows drops from a path");
+        }
+        if (const size_t length = longest_length(component); length > kLongestPart) {
+            throw ToolError(part + " can be " + std::to_string(length) + " characters long; Windows takes at most " +
+                            std::to_string(kLongestPart) + " in one part of a path");
+        }
+    }
+
     // Windows allows none of these in a path, and ':' only after a drive letter at the start.
     void check_path_character(char c) const {
         const auto code = static_cast<unsigned char>(c);
@@ -146,9 +216,6 @@ private:
         check_path_character(c);
         if (emitted_ == 0) first_is_letter_ = is_ascii_letter(c);
         ++emitted_;
-        // UTF-16 units: one for each UTF-8 lead byte, two for a four-byte sequence.
-        const auto code = static_cast<unsigned char>(c);
-        if ((code & 0xC0) != 0x80) literal_units_ += (code >= 0xF0) ? 2 : 1;
         if (c == '\\' || c == '/') {
             components_.emplace_back();
             return;
@@ -160,9 +227,9 @@ private:
 
     void add_variable(const std::string& name) {
         if (name.empty()) throw ToolError(shown_ + ": '{}' names no variable");
-        const ValueKind* value = variable_value(name);
+        const VariableInfo* value = variable_named(name);
         if (!value) throw ToolError(shown_ + ": unknown variable {" + name + "}");
-        if (*value != ValueKind::fixed) {
+        if (value->kind != ValueKind::fixed) {
             components_.back().push_back({name, value});
             ++emitted_;
             return;
@@ -209,7 +276,6 @@ private:
     std::string value_of_;        // the fixed variable whose value is being read, if any
     size_t emitted_ = 0;          // literal characters (bytes) and run-time variables so far
     bool first_is_letter_ = false;
-    size_t literal_units_ = 0;    // UTF-16 units of the literal text, fixed values included
 };
 
 }  // namespace

@@ -22,8 +22,10 @@ using FixedValues = std::map<std::string, std::string>;
 // name, a name left open at the end (the launcher drops it silently), text that is not valid
 // UTF-8; with the fixed values put in, a character that Windows does not allow in paths
 // (" < > | ? *, control characters, and ':' anywhere but after a drive letter at the start),
-// more text than the launcher's target directory holds, the \\?\ form, or a part of the path
-// that is "." or ".." (or dots and spaces that Windows reads as such); a last part without
+// an expansion that can be longer than the launcher's target directory holds (run-time values
+// at their longest, paths at their shortest), the \\?\ form, or a part of the path that is
+// "." or ".." (or dots and spaces that Windows reads as such), names a device, ends in a dot
+// or a space, or can be longer than 255 characters; a last part without
 // {RANDOM}, {TIME_US} or {TIME}, or with a path-valued variable ({TEMP}, {HOME},
 // {CACHE_DIR}, {PROGRAM}, {PROGRAM_BASE}, {PROGRAM_DIR}) in it. So no template names a folder
 // that outlives the run: not a drive root, not {TEMP} or {HOME} alone, not a fixed name.

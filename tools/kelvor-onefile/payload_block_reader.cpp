@@ -7,6 +7,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "entry_names.h"
 #include "file_contents.h"
 #include "little_endian.h"
 #include "payload/payload_format.h"
@@ -38,11 +39,14 @@ public:
     }
 
     void finish() const {
-        if (state_ == State::Done && trailing_ == 0) return;
-        if (state_ == State::Done) {
+        if (state_ == State::Done && trailing_ > 0) {
             throw ToolError("entry stream: " + std::to_string(trailing_) +
                             " bytes follow the end marker at decoded byte " + std::to_string(offset_ - trailing_));
         }
+        if (state_ == State::Done && contents_.entries.empty()) {
+            throw ToolError("entry stream: no entries; the end marker stands where the application DLL belongs");
+        }
+        if (state_ == State::Done) return;
         const std::string where = " at decoded byte " + std::to_string(offset_);
         if (state_ == State::Data) {
             const auto& entry = contents_.entries.back();
@@ -83,9 +87,19 @@ private:
                                 " units at decoded byte " + std::to_string(offset_));
             }
         } else {
+            if (!name_.empty()) check_name();
             state_ = name_.empty() ? State::Done : State::Size;
         }
         return 1;
+    }
+
+    // The launcher takes a name that the packer would never write (one that leads out of its
+    // directory or into a device) for damage, and so does every reader here.
+    void check_name() const {
+        const std::string fault = entry_name_fault(name_);
+        if (fault.empty()) return;
+        throw ToolError("entry stream: entry " + std::to_string(contents_.entries.size() + 1) + " '" +
+                        utf16_to_utf8(name_) + "': " + fault);
     }
 
     size_t take_size(const unsigned char* data, size_t count) {

@@ -1,6 +1,8 @@
 // Reads a payload block back and checks all of it: the header, the zstd frame to its end with
 // its content checksum when it has one, the entry stream up to its end marker and nothing
-// after it, the zero tail and the tail offset.
+// after it (at least one entry, every name one that the packer could write: see
+// check_entry_name), the zero tail and the tail offset. list and extract refuse the same blocks
+// with the same messages.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,13 @@
 #include "toolchain.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,14 +53,24 @@ std::string find_program(const std::optional<std::string>& given, const std::vec
 // interrupted run; output_descriptor, when given, becomes its standard output. A program
 // started apart from the terminal reads /dev/null and runs in a session of its own, with its
 // standard error joined to its output: it cannot open /dev/tty to prompt and wait for an
-// answer. (An interruption still reaches it: the tool passes it on.)
+// answer. (An interruption still reaches it: the tool passes it on.) A program given a
+// directory of its own runs there, with TMPDIR set to it.
 pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor,
-                    bool apart_from_terminal = false) {
+                    bool apart_from_terminal = false, const std::filesystem::path& own_directory = {}) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (own_directory.empty() || std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
+    }
+    if (!own_directory.empty()) variables.push_back("TMPDIR=.");
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!own_directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, own_directory.c_str());
     if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
     if (apart_from_terminal) {
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -72,7 +84,7 @@ pid_t start_program(const std::string& step, const std::vector<std::string>& arg
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | (apart_from_terminal ? POSIX_SPAWN_SETSID : 0));
     pid_t child = 0;
     TemporariesLock held;
-    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0) throw ToolError(step + ": cannot start " + arguments[0]);
@@ -93,9 +105,10 @@ void require_success(const std::string& step, const std::vector<std::string>& ar
     if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
 }
 
-// Runs the program with its output read through a pipe into output; returns its status.
-int run_with_output(const std::string& step, const std::vector<std::string>& arguments, std::string& output,
-                    bool apart_from_terminal) {
+// Runs the program with its output read through a pipe into output; returns its status, or
+// nothing when it is still running after timeout_seconds (0: no limit) and has been killed.
+std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
+                                   std::string& output, bool apart_from_terminal, int timeout_seconds = 0) {
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
     pid_t child = 0;
@@ -107,15 +120,34 @@ int run_with_output(const std::string& step, const std::vector<std::string>& arg
         throw;
     }
     close(pipe_ends[1]);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    bool timed_out = false;
     char buffer[65536];
     for (;;) {
+        if (timeout_seconds > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            pollfd reading{pipe_ends[0], POLLIN, 0};
+            const int ready = left > 0 ? poll(&reading, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0 && Clock::now() >= deadline) {
+                timed_out = true;
+                break;
+            }
+            if (ready == 0) continue;
+        }
         const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;
         output.append(buffer, static_cast<size_t>(count));
     }
     close(pipe_ends[0]);
-    return wait_for(child);
+    // The output pipe closes when the program ends (or closes it), so the time limit holds
+    // while it reads: a program still running then is killed, and reaped before this returns.
+    if (timed_out) kill(child, SIGKILL);
+    const int status = wait_for(child);
+    if (timed_out) return std::nullopt;
+    return status;
 }
 
 // The compiler's own specs with the UCRT in place of its default runtime, as the launcher
@@ -127,6 +159,7 @@ std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::fi
         specs.replace(at, from.size(), to);
     }
     const auto path = work / "ucrt.specs";
+    TemporariesLock held;  // work is a temporary directory
     std::ofstream(path) << specs;
     return path;
 }
@@ -143,20 +176,21 @@ Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::
             find_program(resource_compiler, {"x86_64-w64-mingw32-windres"}, "resource compiler", "--windres")};
 }
 
-void run_program(const std::string& step, const std::vector<std::string>& arguments) {
-    require_success(step, arguments, wait_for(start_program(step, arguments, -1)));
+void run_program(const std::string& step, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& own_directory) {
+    require_success(step, arguments, wait_for(start_program(step, arguments, -1, false, own_directory)));
 }
 
 // Read through a pipe while the program runs, so that no temporary file holds it.
 std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
     std::string output;
-    require_success(step, arguments, run_with_output(step, arguments, output, false));
+    require_success(step, arguments, *run_with_output(step, arguments, output, false));
     return output;
 }
 
-int program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
-                                       std::string& output) {
-    return run_with_output(step, arguments, output, true);
+std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                                      std::string& output, int timeout_seconds) {
+    return run_with_output(step, arguments, output, true, timeout_seconds);
 }
 
 std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
@@ -165,9 +199,13 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
     // launcher library, so that both give the same bytes.
     std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
     append(compile, linking::kUcrtCompileFlags);
+    // windres hands its preprocessor's command line to a shell (popen) unless it is told to use
+    // a temporary file, and even then splits that line at spaces and quotes itself. So it runs
+    // in the working directory with names of the tool's own making, relative to it, and keeps
+    // its temporary files there: no path of the user's, TMPDIR included, is ever in that line.
     run_program("compiling the resources",
-                {toolchain.resource_compiler, "-O", "coff", "-i", (work / "resources.rc").string(), "-o",
-                 (work / "resources.o").string()});
+                {toolchain.resource_compiler, "--use-temp-file", "-O", "coff", "-i", "resources.rc", "-o", "resources.o"},
+                work);
     std::vector<std::string> assemble = compile;
     assemble.insert(assemble.end(), {"-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
     run_program("assembling the image data", assemble);
