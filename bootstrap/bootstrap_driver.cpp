@@ -113,6 +113,7 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
         }
         unpack_entry();
     }
+    finish_unpacking();
     // A child that finds no first entry has nothing to run, and must not start another child.
     if (child) exit_with_message(message_decode);
     // Damage found only at the frame's end (its checksum) still stops the run before the

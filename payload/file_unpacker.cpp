@@ -15,7 +15,6 @@
 
 wchar_t entry_name[entry_name_units];
 wchar_t entry_path[entry_path_units];
-unsigned char write_buffer[write_piece_size];
 wchar_t* created_directories[created_directory_slots];
 int32_t created_directory_count = 0;
 std::atomic<bool> unpack_directory_created{false};
@@ -86,23 +85,18 @@ void build_entry_path() {
 void unpack_entry() {
     uint64_t remaining = 0;
     payload_read(&remaining, payload_format::size_field_size);
-    int64_t started = timing_now();
-    ensure_parent_directories(entry_path);
-    HANDLE file = open_file_for_writing(entry_path);
-    if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
-    timing_add(TimedPart::files, started);
+    writer_open(entry_path);
     while (remaining > 0) {
         const DWORD piece = remaining < write_piece_size ? static_cast<DWORD>(remaining) : write_piece_size;
-        payload_read(write_buffer, piece);
-        started = timing_now();
-        if (!write_to_file(file, write_buffer, piece)) fail_write(GetLastError());
-        timing_add(TimedPart::files, started);
+        // Decoded straight into the slot that the writer takes it from.
+        payload_read(writer_piece_buffer(), piece);
+        writer_write(piece);
         remaining -= piece;
     }
-    started = timing_now();
-    close_file(file);
-    timing_add(TimedPart::files, started);
+    writer_close();
 }
+
+void finish_unpacking() { finish_file_writer(); }
 
 void ensure_parent_directories(const wchar_t* path) {
     wchar_t parent[entry_path_units];

@@ -1,7 +1,9 @@
 // The file unpacker: entries of the entry stream become files below the target directory.
 // The driver's loop calls, per entry: read_entry_name (false at the end marker),
-// build_entry_path, and in a parent run unpack_entry. Directories come into being because an
-// entry's path runs through them. Every failure ends the run; the files written so far stay.
+// build_entry_path, and in a parent run unpack_entry; then finish_unpacking. Directories come
+// into being because an entry's path runs through them. The files are made by the file writer's
+// thread (file_writer.h) while this one decodes. Every failure ends the run; the files written
+// so far stay.
 #pragma once
 
 #include <stddef.h>
@@ -10,14 +12,15 @@
 
 #include <atomic>
 
+#include "payload/file_writer.h"
+
 constexpr size_t entry_name_units = 1024;
 constexpr size_t entry_path_units = 4096;
-constexpr size_t write_piece_size = 32768;
+constexpr size_t write_piece_size = writer_piece_size;
 constexpr size_t created_directory_slots = 1024;
 
 extern wchar_t entry_name[entry_name_units];
 extern wchar_t entry_path[entry_path_units];
-extern unsigned char write_buffer[write_piece_size];
 // Directories known to exist, exact spelling; the user's home directory among them once a
 // walk has gone above the unpack directory.
 extern wchar_t* created_directories[created_directory_slots];
@@ -39,10 +42,14 @@ bool read_entry_name();
 // The unpack directory, one backslash, entry_name; a path beyond 4,095 units ends the run.
 void build_entry_path();
 
-// The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes.
-// An open failure: the open message with the path; a write failure (a short one included):
-// the unpack message with the system's code. Both exit with code 2.
+// The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes,
+// handed to the file writer. An open failure: the open message with the path; a write failure
+// (a short one included): the unpack message with the system's code. Both exit with code 2,
+// and nothing after them is written.
 void unpack_entry();
+
+// Waits until every entry handed over is written and closed.
+void finish_unpacking();
 
 // Makes the directory that holds path exist: upward only as far as directories are missing,
 // then down creating them.

@@ -93,9 +93,11 @@ int unpack(const std::string& block, const wchar_t* target) {
     while (read_entry_name()) {
         build_entry_path();
         unpack_entry();
+        finish_unpacking();  // so that the line says the file is written
         printf("unpacked %s\n", kelvor::testing::narrow(entry_path).c_str());
         fflush(stdout);
     }
+    finish_unpacking();
     require_frame_end();
     close_payload_stream();
     printf("end\n");

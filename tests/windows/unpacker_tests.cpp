@@ -31,6 +31,7 @@ void unpack_here(const std::string& block, const std::wstring& target) {
         build_entry_path();
         unpack_entry();
     }
+    finish_unpacking();
     require_frame_end();
     close_payload_stream();
 }
