@@ -128,7 +128,11 @@ DWORD run_parent() {
     DWORD exit_code = 1;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hProcess);
-    remove_directory_tree(directory.c_str());
+    HANDLE removed = open_directory_for_removal(directory.c_str());
+    if (removed != nullptr) {
+        remove_directory_tree(removed);
+        CloseHandle(removed);
+    }
     return exit_code;
 }
 

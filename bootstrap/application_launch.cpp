@@ -70,11 +70,14 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     set_env("KELVOR_ORIGINAL_ARGV0", runtime_argv[0]);
     PROCESS_INFORMATION process;
     timing_event("child-create");
+    // A step of the run: once the console handler has begun, no child is started.
+    begin_run_step();
     if (!start_with_standard_handles(get_own_executable_path(), child_command_line, NORMAL_PRIORITY_CLASS, &process)) {
         exit_with_error_code(message_launch_failed, GetLastError());
     }
     CloseHandle(process.hThread);
     store_child_process(process.hProcess);
+    end_run_step();
     const DWORD exit_code = wait_for_child_exit();
     timing_event("child-ended");
     cleanup_child_and_directory();

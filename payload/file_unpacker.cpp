@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
 #include "paths/file_helpers.h"
 #include "paths/path_template.h"
@@ -18,7 +19,6 @@ wchar_t entry_path[entry_path_units];
 unsigned char write_buffer[write_piece_size];
 wchar_t* created_directories[created_directory_slots];
 int32_t created_directory_count = 0;
-std::atomic<bool> unpack_directory_created{false};
 
 namespace {
 
@@ -27,6 +27,9 @@ constexpr size_t home_capacity = 4096;
 
 // The directory that entries are unpacked into, as the driver gave it.
 const wchar_t* unpack_directory = L"";
+
+// The file being written; the console handler closes it once the main thread has stopped.
+HANDLE unpacked_file = INVALID_HANDLE_VALUE;
 
 // A copy that cannot be made is simply not remembered; the directory still exists.
 void remember_directory(const wchar_t* directory) {
@@ -80,21 +83,38 @@ void unpack_entry() {
     uint64_t remaining = 0;
     payload_read(&remaining, payload_format::size_field_size);
     int64_t started = timing_now();
+    begin_run_step();
     ensure_parent_directories(entry_path);
-    HANDLE file = open_file_for_writing(entry_path);
-    if (file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
+    unpacked_file = open_file_for_writing(entry_path);
+    if (unpacked_file == INVALID_HANDLE_VALUE) fail_open_for_writing(entry_path);
+    end_run_step();
     timing_add(TimedPart::files, started);
     while (remaining > 0) {
         const DWORD piece = remaining < write_piece_size ? static_cast<DWORD>(remaining) : write_piece_size;
         payload_read(write_buffer, piece);
         started = timing_now();
-        if (!write_to_file(file, write_buffer, piece)) fail_write(GetLastError());
+        begin_run_step();
+        if (!write_to_file(unpacked_file, write_buffer, piece)) fail_write(GetLastError());
+        end_run_step();
         timing_add(TimedPart::files, started);
         remaining -= piece;
     }
     started = timing_now();
-    close_file(file);
+    begin_run_step();
+    close_unpacked_file();
+    end_run_step();
     timing_add(TimedPart::files, started);
+}
+
+void close_unpacked_file() {
+    if (unpacked_file == INVALID_HANDLE_VALUE) return;
+    close_file(unpacked_file);
+    unpacked_file = INVALID_HANDLE_VALUE;
+}
+
+void count_directory_as_existing(const wchar_t* directory) {
+    if (created_directory_count == 0) remember_home_directory();
+    if (!is_remembered(directory)) remember_directory(directory);
 }
 
 void ensure_parent_directories(const wchar_t* path) {
@@ -117,11 +137,7 @@ bool create_directory_once(const wchar_t* directory) {
     if (created_directory_count == 0) remember_home_directory();
     if (is_remembered(directory)) return true;
     if (wcslen(directory) == 2 && directory[1] == L':') return true;
-    if (create_private_directory(directory)) {
-        if (wcscmp(directory, unpack_directory) == 0) unpack_directory_created = true;
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-        return false;
-    }
+    if (!create_private_directory(directory) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     remember_directory(directory);
     return true;
 }

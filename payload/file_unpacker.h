@@ -8,8 +8,6 @@
 #include <stdint.h>
 #include <wchar.h>
 
-#include <atomic>
-
 constexpr size_t entry_name_units = 1024;
 constexpr size_t entry_path_units = 4096;
 constexpr size_t write_piece_size = 32768;
@@ -21,10 +19,6 @@ extern unsigned char write_buffer[write_piece_size];
 // Directories known to exist, exact spelling; entry 0 is the user's home directory.
 extern wchar_t* created_directories[created_directory_slots];
 extern int32_t created_directory_count;
-
-// Set when this process created the unpack directory itself, never cleared: a directory that
-// was there before the run is not the run's to remove. Read by the console handler's thread.
-extern std::atomic<bool> unpack_directory_created;
 
 // The directory that entries are unpacked into: absolute, without a trailing backslash. Kept
 // by pointer; set once before the first entry.
@@ -40,8 +34,17 @@ void build_entry_path();
 
 // The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes.
 // An open failure: the open message with the path; a write failure (a short one included):
-// the unpack message with the system's code. Both exit with code 2.
+// the unpack message with the system's code. Both exit with code 2. Creating the folders and
+// the file, and each write, are steps of the run (run_state.h).
 void unpack_entry();
+
+// Closes the file that unpack_entry is writing, if any, for the console handler once it has
+// stopped the run's steps: a file still open could not be deleted.
+void close_unpacked_file();
+
+// Remembers a directory as existing without creating it (the target directory, which the
+// driver creates or finds), so that the unpacker never creates it itself.
+void count_directory_as_existing(const wchar_t* directory);
 
 // Makes the directory that holds path exist: upward only as far as directories are missing,
 // then down creating them.

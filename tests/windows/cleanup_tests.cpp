@@ -9,6 +9,7 @@
 #include "bootstrap/application_launch.h"
 #include "bootstrap/console_cleanup.h"
 #include "bootstrap/run_state.h"
+#include "bootstrap/target_directory.h"
 #include "payload/file_unpacker.h"
 #include "paths/bounded_text.h"
 #include "test_arguments.h"
@@ -40,20 +41,28 @@ DWORD exit_code_of(HANDLE process) {
 
 double seconds_since(ULONGLONG start) { return (GetTickCount64() - start) / 1000.0; }
 
+// The console handler stops the run's steps for good on the events it acts on; a test reopens
+// them after each such call.
+BOOL handle_console_event(DWORD event) {
+    const BOOL result = console_control_handler(event);
+    if (event <= CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) end_run_step();
+    return result;
+}
+
 class CleanupTest : public ::testing::Test {
 protected:
     void SetUp() override {
         copy_wide(target_directory, (scratch_ / L"onefile_x").c_str(), target_directory_capacity);
+        create_target_directory();
         write_file(std::wstring(target_directory) + L"\\app.dll", "dll");
         write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
         unpacking_started = true;
-        unpack_directory_created = true;
         release_child_process();
         record_child_exit_code(STATUS_CONTROL_C_EXIT);
     }
     void TearDown() override {
+        remove_target_directory();
         unpacking_started = false;
-        unpack_directory_created = false;
         release_child_process();
     }
     bool target_exists() const { return path_exists(target_directory); }
@@ -70,20 +79,32 @@ TEST_F(CleanupTest, RunsTwiceHarmlessly) {
     cleanup_child_and_directory();
     const ULONGLONG start = GetTickCount64();
     cleanup_child_and_directory();
-    EXPECT_LT(seconds_since(start), 1.0) << "the second run stops at its first look";
+    EXPECT_LT(seconds_since(start), 1.0) << "the second run has nothing to do";
     EXPECT_FALSE(target_exists());
 }
 
-TEST_F(CleanupTest, DeletesNothingBeforeUnpackingStarted) {
-    unpacking_started = false;
-    cleanup_child_and_directory();
-    EXPECT_TRUE(target_exists());
-}
-
 TEST_F(CleanupTest, LeavesADirectoryThatWasThereBeforeTheRun) {
-    unpack_directory_created = false;
+    remove_target_directory();
+    write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
+    create_target_directory();
     cleanup_child_and_directory();
     EXPECT_EQ(read_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin"), std::string(100000, 'd'));
+}
+
+// Every missing folder above the target was made by the run, and goes with it, deepest first,
+// each only when empty.
+TEST_F(CleanupTest, RemovesTheFoldersMadeForTheTargetWhenEmpty) {
+    remove_target_directory();
+    for (const bool shared : {false, true}) {
+        copy_wide(target_directory, (scratch_ / L"made\\for\\it\\onefile_x").c_str(), target_directory_capacity);
+        create_target_directory();
+        write_file(std::wstring(target_directory) + L"\\f.txt", "f");
+        if (shared) write_file(scratch_ / L"made\\other.txt", "another run's");
+        cleanup_child_and_directory();
+        EXPECT_EQ(path_exists(scratch_ / L"made"), shared) << shared;
+        EXPECT_FALSE(path_exists(scratch_ / L"made\\for")) << shared;
+    }
+    EXPECT_EQ(read_file(scratch_ / L"made\\other.txt"), "another run's");
 }
 
 TEST_F(CleanupTest, AFileHeldOpenKeepsTheDirectoryAfterAboutTwoSeconds) {
@@ -102,10 +123,10 @@ TEST_F(CleanupTest, AFileHeldOpenKeepsTheDirectoryAfterAboutTwoSeconds) {
 
 TEST_F(CleanupTest, HandlerIgnoresOtherEventsAndAlwaysReturnsFalse) {
     for (const DWORD event : {3u, 4u, 7u, 100u}) {
-        EXPECT_FALSE(console_control_handler(event));
+        EXPECT_FALSE(handle_console_event(event));
         EXPECT_TRUE(target_exists()) << event;
     }
-    EXPECT_FALSE(console_control_handler(CTRL_BREAK_EVENT));
+    EXPECT_FALSE(handle_console_event(CTRL_BREAK_EVENT));
     EXPECT_FALSE(target_exists());
 }
 
@@ -113,7 +134,7 @@ TEST_F(CleanupTest, HandlerLetsAChildThatEndsInTimeEndByItself) {
     HANDLE child = start_sleeper(500);
     ASSERT_NE(child, nullptr);
     store_child_process(child);
-    EXPECT_FALSE(console_control_handler(CTRL_C_EVENT));
+    EXPECT_FALSE(handle_console_event(CTRL_C_EVENT));
     EXPECT_EQ(WaitForSingleObject(child, 0), WAIT_OBJECT_0);
     EXPECT_EQ(exit_code_of(child), 7u);
     EXPECT_EQ(interrupted_run_exit_code(), 7u) << "the run ends with the child's own code";
@@ -126,7 +147,7 @@ TEST_F(CleanupTest, HandlerTerminatesAChildThatOutlivesTheGracePeriod) {
     ASSERT_NE(child, nullptr);
     store_child_process(child);
     const ULONGLONG start = GetTickCount64();
-    EXPECT_FALSE(console_control_handler(CTRL_CLOSE_EVENT));
+    EXPECT_FALSE(handle_console_event(CTRL_CLOSE_EVENT));
     const double elapsed = seconds_since(start);
     EXPECT_GE(elapsed, 4.9);
     EXPECT_LT(elapsed, 30.0);
@@ -142,6 +163,7 @@ TEST_F(CleanupTest, HandlerTerminatesAChildThatOutlivesTheGracePeriod) {
 // thread, waits, terminates and deletes: each works on a handle of its own.
 TEST_F(CleanupTest, HandlerAndMainThreadShareTheChildSafely) {
     for (const DWORD child_runs_ms : {0u, 50u, 300u}) {
+        TearDown();
         SetUp();
         HANDLE child = start_sleeper(child_runs_ms);
         ASSERT_NE(child, nullptr);
@@ -149,7 +171,7 @@ TEST_F(CleanupTest, HandlerAndMainThreadShareTheChildSafely) {
         DWORD main_exit_code = 0;
         std::thread main_thread([&] { main_exit_code = wait_for_child_exit(); });
         Sleep(child_runs_ms / 2);
-        std::thread handler_thread([] { console_control_handler(CTRL_C_EVENT); });
+        std::thread handler_thread([] { handle_console_event(CTRL_C_EVENT); });
         main_thread.join();
         handler_thread.join();
         EXPECT_EQ(main_exit_code, 7u) << child_runs_ms;
