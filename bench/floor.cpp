@@ -128,11 +128,7 @@ DWORD run_parent() {
     DWORD exit_code = 1;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hProcess);
-    HANDLE removed = open_directory_for_removal(directory.c_str());
-    if (removed != nullptr) {
-        remove_directory_tree(removed);
-        CloseHandle(removed);
-    }
+    remove_directory_at(directory.c_str());
     return exit_code;
 }
 

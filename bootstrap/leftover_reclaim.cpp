@@ -1,6 +1,7 @@
 #include "bootstrap/leftover_reclaim.h"
 
 #include "bootstrap/run_state.h"
+#include "bootstrap/target_directory.h"
 #include "paths/native_files.h"
 #include "paths/owner_only_security.h"
 #include "paths/path_template_variables.h"
@@ -19,9 +20,6 @@ constexpr size_t time_us_length = 6;
 constexpr size_t random_length = random_text_units - 1;
 constexpr size_t longest_pid = 10;
 
-// The folder that holds the target directory: listed, and the leftovers opened through it.
-constexpr EntryRequest parent_request{FILE_LIST_DIRECTORY | FILE_TRAVERSE, share_all, FILE_OPEN, FILE_DIRECTORY_FILE,
-                                      true, false};
 // A leftover, opened with the access that a folder held in use refuses to others (a sharing
 // violation for a live run's folder), and held in use itself while it is removed, so that no
 // other starting run takes it meanwhile.
@@ -54,7 +52,10 @@ void reclaim(HANDLE parent, const ListedEntry& entry, ULONGLONG deadline) {
     FileIdentity identity;
     if (read_identity(leftover, &identity) && is_real_directory(identity.attributes) &&
         identity.id == entry.identity.id && has_owner_only_security(leftover)) {
-        remove_directory_tree(leftover, deadline);
+        wchar_t name[256];
+        wmemcpy(name, entry.name, entry.length);
+        name[entry.length] = L'\0';
+        remove_directory_tree(leftover, parent, name, deadline);
     }
     CloseHandle(leftover);
 }
@@ -80,15 +81,9 @@ bool is_default_target_name(const wchar_t* name, size_t length) {
 void reclaim_leftovers(const wchar_t* path_template) {
     if (!is_default_template(path_template)) return;
     const ULONGLONG deadline = GetTickCount64() + reclaim_budget_ms;
-    const wchar_t* own_name = wcsrchr(target_directory, L'\\');
-    if (own_name == nullptr) return;
-    wchar_t native[8 + target_directory_capacity + 1];
-    if (!native_path(target_directory, native, 8 + target_directory_capacity)) return;
-    const size_t parent_length = wcslen(native) - wcslen(own_name);
-    LONG status = 0;
-    HANDLE parent = open_entry(nullptr, native, parent_length, parent_request, nullptr, &status);
+    HANDLE parent = open_target_parent();
     if (parent == nullptr) return;
-    ++own_name;
+    const wchar_t* own_name = target_name();
     start_listing(&listing, parent, L"onefile_*");
     ListedEntry entry;
     while (GetTickCount64() < deadline && next_listed_entry(&listing, &entry)) {

@@ -27,7 +27,8 @@ constexpr EntryRequest removal_request{directory_removal_access, share_all, FILE
                                        false};
 // A folder that was there (or that another run made meanwhile): only passed through. The
 // user's own temporary-files folder may be reached through links.
-constexpr EntryRequest existing_folder_request{FILE_TRAVERSE, share_all, FILE_OPEN, FILE_DIRECTORY_FILE, true, false};
+constexpr EntryRequest existing_folder_request{FILE_LIST_DIRECTORY | FILE_TRAVERSE, share_all, FILE_OPEN,
+                                               FILE_DIRECTORY_FILE, true, false};
 
 HANDLE target = nullptr;
 HANDLE created_folders[folder_slots];
@@ -124,13 +125,26 @@ void create_target_directory() {
 void remove_target_directory() {
     AcquireSRWLockExclusive(&removal_lock);
     if (target != nullptr) {
-        HANDLE removed = reopen_for_removal(target);
-        for (int attempt = 0; removed != nullptr; ++attempt) {
-            if (remove_directory_tree(removed) != TreeRemoval::resisting) break;
+        HANDLE parent = open_target_parent();
+        wchar_t name[256];
+        const wchar_t* own_name = target_name();
+        if (wcslen(own_name) > 255) own_name = L"";
+        wcscpy(name, own_name);
+        HANDLE removed = nullptr;
+        for (int attempt = 0;; ++attempt) {
+            if (removed == nullptr) removed = reopen_for_removal(target);
+            const TreeRemoval outcome =
+                removed == nullptr ? TreeRemoval::resisting : remove_directory_tree(removed, parent, name);
+            if (outcome == TreeRemoval::removed || outcome == TreeRemoval::kept) break;
+            if (outcome == TreeRemoval::contested) {
+                CloseHandle(removed);
+                removed = nullptr;
+            }
             if (attempt == further_deletion_attempts) break;
             Sleep(pause_between_attempts_ms);
         }
         close_held(removed);
+        close_held(parent);
         close_held(target);
         target = nullptr;
     }
@@ -143,4 +157,20 @@ void remove_target_directory() {
         CloseHandle(folder);
     }
     ReleaseSRWLockExclusive(&removal_lock);
+}
+
+const wchar_t* target_name() {
+    const wchar_t* last = wcsrchr(target_directory, L'\\');
+    return last == nullptr ? target_directory : last + 1;
+}
+
+HANDLE open_target_parent() {
+    wchar_t native[native_capacity + 1];
+    if (!native_path(target_directory, native, native_capacity)) return nullptr;
+    const size_t root = root_length(native);
+    size_t length = wcslen(native) - wcslen(target_name());
+    // The root is named with its backslash, every other folder without.
+    if (length > root) --length;
+    LONG status = 0;
+    return open_entry(nullptr, native, length, existing_folder_request, nullptr, &status);
 }

@@ -7,6 +7,8 @@
 // exactly what the run created, through the same handles, whatever their names are by then.
 #pragma once
 
+#include <windows.h>
+
 // Parent run, before anything is unpacked, as a step of the run (run_state.h). A target
 // directory that is there already is unpacked into as it is and never removed. Whatever
 // happens, the unpacker never creates the target directory itself: one that could not be
@@ -19,3 +21,10 @@ void create_target_directory();
 // first, each only when it is empty. Reports nothing. Does its work once: later calls, from
 // either thread, find nothing to do.
 void remove_target_directory();
+
+// The target directory's own name: the last part of target_directory.
+const wchar_t* target_name();
+
+// The folder that holds the target directory, opened by its path (the user's own, which may be
+// reached through links) for listing and for opening what is in it; null when it cannot be.
+HANDLE open_target_parent();

@@ -99,8 +99,9 @@ bool mark_for_deletion(HANDLE file, DWORD attributes);
 // Clears the read-only attribute through the handle (Wine: gives the Unix owner write access).
 bool clear_read_only(HANDLE file, DWORD attributes);
 
-// Gives the open file the name in the open directory, replacing a file of that name.
-bool rename_entry(HANDLE file, HANDLE directory, const wchar_t* name, size_t length);
+// Gives the open file or folder the name in the open directory; with replace, a file that has
+// the name loses it.
+bool rename_entry(HANDLE file, HANDLE directory, const wchar_t* name, size_t length, bool replace);
 
 constexpr LONG status_object_name_not_found = static_cast<LONG>(0xC0000034);
 constexpr LONG status_object_path_not_found = static_cast<LONG>(0xC000003A);

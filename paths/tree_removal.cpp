@@ -12,20 +12,24 @@
 // nowhere. Every entry is opened, and deleted, through the handle of the directory that was
 // listed. On Windows that is the whole story.
 //
-// Under Wine (8, measured) three traps remain, and each is closed here:
+// Under Wine (8, measured) the handles are not the whole story, and the walk does three things
+// more:
+// - Wine deletes and renames by the Unix path a handle was opened by: at the last close it
+//   checks that the path still leads to the file and then unlinks the path, and a rename moves
+//   whatever two paths lead to when it happens. A process that swaps a folder's name for a link
+//   as fast as it can wins those windows. So before the walk works in a folder it moves the
+//   folder, through its handle, to a fresh name in the folder above that nobody can know in
+//   advance, and goes on only when the folder at that name is the one it holds: from then on
+//   every path Wine uses runs through names only the walk knows (the top keeps the shape of
+//   its name, so that a leftover is still known as one).
 // - A Unix link to a file is listed as a plain file and opens as the file it points to, and a
 //   delete disposition on that handle deletes that file. So a file is deleted through its
 //   handle only when the name the system knows for the handle is the listed directory's name
-//   and the listed name; otherwise (a link) a file of the walk's own, the carrier, is renamed
-//   over the name (a rename replaces the link itself) and only the carrier is deleted.
-// - Renames act on the names the handles were opened by. The carrier is made in the link's
-//   own directory, through its handle, under a name nobody can know in advance, and renamed
-//   there once: after a swap on the way to that directory its name leads nowhere, and the
-//   rename fails. It is never renamed a second time (its name is then known).
-// - A delete disposition deletes at the last close only what the name still leads to if that
-//   is the very file, so a swap turns it into nothing deleted; and Wine keeps no name, and so
-//   deletes nothing, for a Unix path of more than 4,095 bytes. A folder whose name the system
-//   cannot tell, below one whose name it can, is left without being entered.
+//   and the listed name; otherwise (a link) a file of the walk's own, the carrier, made there
+//   under a name nobody can know, is renamed over the name (a rename replaces the link itself)
+//   and only the carrier is deleted.
+// - Wine keeps no name, and so deletes nothing, for a Unix path of more than 4,095 bytes. A
+//   folder whose name the system cannot tell, below one whose name it can, is left unentered.
 // Wine also resolves a file's whole path, link by link, on every open: there each open costs
 // time that grows with the square of its depth, which no way of opening avoids.
 
@@ -67,6 +71,7 @@ PendingNames pending;
 DirectoryListing listing;
 VolumePath directory_path;  // the name of the directory being listed
 VolumePath entry_path;      // the name of a file opened from it
+VolumePath parent_path;     // the name of the folder above one being moved
 bool names_usable;          // the top directory's name could be read, so names are checked
 ULONGLONG deadline;
 bool resisted;  // something stays that a later attempt may remove
@@ -79,10 +84,13 @@ constexpr EntryRequest file_request{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_A
 constexpr EntryRequest link_request{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, FILE_OPEN, 0,
                                     false, false};
 constexpr EntryRequest carrier_request{DELETE, share_all, FILE_CREATE, FILE_NON_DIRECTORY_FILE, false, false};
+constexpr EntryRequest identity_request{FILE_READ_ATTRIBUTES, share_all, FILE_OPEN, 0, false, false};
 
-constexpr wchar_t carrier_prefix[] = L"kelvor-onefile-carrier-";
-constexpr size_t carrier_prefix_units = sizeof carrier_prefix / sizeof(wchar_t) - 1;
-constexpr size_t carrier_name_units = carrier_prefix_units + 2 * (random_text_units - 1) + 1;
+// The names the walk gives its carriers and the folders it moves.
+constexpr wchar_t fresh_prefix[] = L"kelvor-onefile-removal-";
+constexpr size_t fresh_prefix_units = sizeof fresh_prefix / sizeof(wchar_t) - 1;
+constexpr size_t random_units = random_text_units - 1;
+constexpr size_t fresh_name_units = fresh_prefix_units + 2 * random_units;
 
 bool out_of_time() { return deadline != no_deadline && GetTickCount64() >= deadline; }
 
@@ -137,56 +145,88 @@ bool take_pending(Level& level, PendingDirectory* directory) {
     return true;
 }
 
+// True when the path is the folder's path, a backslash and the name.
+bool is_path_in(const VolumePath& path, const VolumePath& folder, const wchar_t* name, size_t length) {
+    const wchar_t* folder_name = folder.info.FileName;
+    const bool ends_in_separator = folder.length > 0 && folder_name[folder.length - 1] == L'\\';
+    const size_t expected = folder.length + (ends_in_separator ? 0 : 1) + length;
+    const wchar_t* text = path.info.FileName;
+    return path.length == expected && wmemcmp(text, folder_name, folder.length) == 0 &&
+           (ends_in_separator || text[folder.length] == L'\\') && wmemcmp(text + expected - length, name, length) == 0;
+}
+
 // Under Wine a link to a file is listed as a plain file and opens as the file it points to:
 // only the name the system knows for the handle tells.
 bool is_the_listed_entry(HANDLE file, const ListedEntry& entry) {
     if (!names_usable) return true;
-    if (!read_volume_path(file, &entry_path)) return false;
-    const wchar_t* directory = directory_path.info.FileName;
-    const size_t directory_length = directory_path.length;
-    const bool ends_in_separator = directory_length > 0 && directory[directory_length - 1] == L'\\';
-    const size_t expected = directory_length + (ends_in_separator ? 0 : 1) + entry.length;
-    const wchar_t* name = entry_path.info.FileName;
-    return entry_path.length == expected && wmemcmp(name, directory, directory_length) == 0 &&
-           (ends_in_separator || name[directory_length] == L'\\') &&
-           wmemcmp(name + expected - entry.length, entry.name, entry.length) == 0;
+    return read_volume_path(file, &entry_path) && is_path_in(entry_path, directory_path, entry.name, entry.length);
 }
 
-bool make_carrier_name(wchar_t* name) {
+// Unpredictable random text in place of the last `count` characters of a name (all of it when
+// it is shorter), count at most 22.
+bool write_random_text(wchar_t* name, size_t length, size_t count) {
     unsigned char bytes[2 * random_byte_count];
+    wchar_t text[2 * random_units + 1];
     if (!fill_unpredictable_bytes(bytes, sizeof bytes)) return false;
-    wmemcpy(name, carrier_prefix, carrier_prefix_units);
-    encode_random_text(bytes, name + carrier_prefix_units);
-    encode_random_text(bytes + random_byte_count, name + carrier_prefix_units + random_text_units - 1);
+    encode_random_text(bytes, text);
+    encode_random_text(bytes + random_byte_count, text + random_units);
+    if (count > length) count = length;
+    wmemcpy(name + length - count, text, count);
     return true;
+}
+
+bool make_fresh_name(wchar_t* name) {
+    wmemcpy(name, fresh_prefix, fresh_prefix_units);
+    return write_random_text(name, fresh_name_units, 2 * random_units);
+}
+
+enum class Move {
+    moved,      // the directory is at the new name
+    stayed,     // the rename failed: the directory is where it was (Windows refuses to rename a
+                // folder with files open in it)
+    contested,  // its name led elsewhere, or something else was moved: the handle must go
+};
+
+// Moves the directory open as `directory`, known in `parent` as `name`, to `new_name`.
+Move move_out_of_reach(HANDLE parent, HANDLE directory, const wchar_t* name, size_t length, uint64_t id,
+                       const wchar_t* new_name, size_t new_length) {
+    // Under Wine the rename moves whatever the handle's path leads to when it happens: that
+    // path must be the parent's and the name, so that at worst another entry of the parent
+    // moves.
+    if (names_usable && !(read_volume_path(parent, &parent_path) && read_volume_path(directory, &entry_path) &&
+                          is_path_in(entry_path, parent_path, name, length))) {
+        return Move::contested;
+    }
+    if (!rename_entry(directory, parent, new_name, new_length, false)) return Move::stayed;
+    LONG status = 0;
+    HANDLE moved = open_entry(parent, new_name, new_length, identity_request, nullptr, &status);
+    FileIdentity identity;
+    const bool same = moved != nullptr && read_identity(moved, &identity) && identity.id == id;
+    if (moved != nullptr) CloseHandle(moved);
+    return same ? Move::moved : Move::contested;
 }
 
 // A new file of the walk's own takes the entry's name, and with it whatever had the name (a
 // rename replaces a link itself, never what it points to), and then goes.
 bool replace_with_carrier(Level& level, const ListedEntry& entry) {
-    wchar_t name[carrier_name_units];
-    if (!make_carrier_name(name)) return resist();
+    wchar_t name[fresh_name_units];
+    if (!make_fresh_name(name)) return resist();
     LONG status = 0;
-    HANDLE carrier = open_entry(level.directory, name, carrier_name_units - 1, carrier_request, nullptr, &status);
+    HANDLE carrier = open_entry(level.directory, name, fresh_name_units, carrier_request, nullptr, &status);
     if (carrier == nullptr) return resist();
-    const bool replaced = rename_entry(carrier, level.directory, entry.name, entry.length);
+    const bool replaced = rename_entry(carrier, level.directory, entry.name, entry.length, true);
     if (!mark_for_deletion(carrier, 0)) resisted = true;
     CloseHandle(carrier);
     return replaced || resist();
 }
 
-// The entry, listed as a file.
+// The entry, listed as a file. What the listing says of it serves: the handle is not asked.
 bool remove_file(Level& level, const ListedEntry& entry) {
     LONG status = 0;
     HANDLE file = open_entry(level.directory, entry.name, entry.length, file_request, nullptr, &status);
     if (file == nullptr) return is_gone(status) || resist();
-    FileIdentity identity;
-    if (!read_identity(file, &identity)) {
-        CloseHandle(file);
-        return resist();
-    }
     if (is_the_listed_entry(file, entry)) {
-        const bool marked = mark_for_deletion(file, identity.attributes);
+        const bool marked = mark_for_deletion(file, entry.identity.attributes);
         CloseHandle(file);
         return marked || resist();
     }
@@ -228,9 +268,8 @@ void handle_entry(Level& level, const ListedEntry& entry) {
 // The name of the directory about to be listed. A folder whose name the system cannot tell,
 // below one whose name it could, has a path longer than the system can name; Wine deletes by
 // name, so nothing in it could go: it is left unlisted.
-bool read_directory_path(Level& level, size_t depth) {
+bool read_directory_path(Level& level) {
     const bool named = read_volume_path(level.directory, &directory_path);
-    if (depth == 0) names_usable = named;
     if (named || !names_usable) return true;
     leave_for_good(level);
     return false;
@@ -242,7 +281,7 @@ void list_level(size_t depth) {
     level.next_pending = pending.size;
     level.pending_end = pending.size;
     level.something_left = false;
-    if (!read_directory_path(level, depth)) return;
+    if (!read_directory_path(level)) return;
     start_listing(&listing, level.directory, nullptr);
     ListedEntry entry;
     while (!out_of_time() && next_listed_entry(&listing, &entry)) handle_entry(level, entry);
@@ -250,7 +289,8 @@ void list_level(size_t depth) {
     level.pending_end = pending.size;
 }
 
-// The subdirectory listed as this record, if its name still leads to that very directory.
+// The subdirectory listed as this record, if its name still leads to that very directory,
+// moved out of reach.
 HANDLE open_subdirectory(Level& level, const PendingDirectory& subdirectory) {
     LONG status = 0;
     HANDLE handle = open_entry(level.directory, subdirectory.name, subdirectory.length, subdirectory_request, nullptr,
@@ -260,8 +300,11 @@ HANDLE open_subdirectory(Level& level, const PendingDirectory& subdirectory) {
         return nullptr;
     }
     FileIdentity identity;
+    wchar_t fresh_name[fresh_name_units];
     if (!read_identity(handle, &identity) || !is_real_directory(identity.attributes) ||
-        (subdirectory.id != 0 && identity.id != subdirectory.id)) {
+        (subdirectory.id != 0 && identity.id != subdirectory.id) || !make_fresh_name(fresh_name) ||
+        move_out_of_reach(level.directory, handle, subdirectory.name, subdirectory.length, identity.id, fresh_name,
+                          fresh_name_units) == Move::contested) {
         // A link or another folder took the name after the listing: not entered. The next
         // attempt lists what is there then.
         CloseHandle(handle);
@@ -309,35 +352,56 @@ bool remove_below_and_mark(HANDLE top) {
 
 }  // namespace
 
-TreeRemoval remove_directory_tree(HANDLE directory, ULONGLONG walk_deadline) {
+TreeRemoval remove_directory_tree(HANDLE directory, HANDLE parent, wchar_t* name, ULONGLONG walk_deadline) {
     AcquireSRWLockExclusive(&walk_lock);
     deadline = walk_deadline;
     resisted = false;
     kept = false;
+    TreeRemoval outcome = TreeRemoval::contested;
+    names_usable = read_volume_path(directory, &directory_path);
+    const size_t length = wcslen(name);
     FileIdentity identity;
-    if (read_identity(directory, &identity) && (identity.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        clear_read_only(directory, identity.attributes);
+    wchar_t new_name[256];
+    if (length <= 255 && read_identity(directory, &identity) && is_real_directory(identity.attributes)) {
+        // The top keeps the shape of its name: fresh random text in place of its last 11
+        // characters, the length of the default template's {RANDOM}.
+        wmemcpy(new_name, name, length);
+        const Move move = parent == nullptr || !write_random_text(new_name, length, random_units)
+                              ? Move::stayed
+                              : move_out_of_reach(parent, directory, name, length, identity.id, new_name, length);
+        if (move != Move::contested) {
+            if ((identity.attributes & FILE_ATTRIBUTE_READONLY) != 0) clear_read_only(directory, identity.attributes);
+            const bool removed = remove_below_and_mark(directory);
+            outcome = removed ? TreeRemoval::removed : resisted ? TreeRemoval::resisting : TreeRemoval::kept;
+            // What stays keeps its name, when nothing else has taken it meanwhile.
+            if (move == Move::moved && (removed || !rename_entry(directory, parent, name, length, false))) {
+                wmemcpy(name, new_name, length);
+            }
+        }
     }
-    const bool removed = remove_below_and_mark(directory);
-    const TreeRemoval outcome = removed    ? TreeRemoval::removed
-                                : resisted ? TreeRemoval::resisting
-                                           : TreeRemoval::kept;
     ReleaseSRWLockExclusive(&walk_lock);
     return outcome;
 }
 
-HANDLE open_directory_for_removal(const wchar_t* path) {
+TreeRemoval remove_directory_at(const wchar_t* path) {
     constexpr size_t capacity = 32767;
     static_assert(capacity < 65536 / sizeof(wchar_t), "a native path fits a counted string");
     wchar_t native[capacity + 1];
-    if (!native_path(path, native, capacity)) return nullptr;
+    const wchar_t* name = wcsrchr(path, L'\\');
+    if (name == nullptr || wcslen(name + 1) > 255 || !native_path(path, native, capacity)) return TreeRemoval::resisting;
+    wchar_t current_name[256];
+    wcscpy(current_name, name + 1);
+    const size_t length = wcslen(native);
     LONG status = 0;
-    HANDLE directory = open_entry(nullptr, native, wcslen(native), subdirectory_request, nullptr, &status);
-    if (directory == nullptr) return nullptr;
-    FileIdentity identity;
-    if (!read_identity(directory, &identity) || !is_real_directory(identity.attributes)) {
+    constexpr EntryRequest parent_request{FILE_LIST_DIRECTORY | FILE_TRAVERSE, share_all, FILE_OPEN,
+                                          FILE_DIRECTORY_FILE, true, false};
+    HANDLE parent = open_entry(nullptr, native, length - wcslen(current_name) - 1, parent_request, nullptr, &status);
+    HANDLE directory = open_entry(nullptr, native, length, subdirectory_request, nullptr, &status);
+    TreeRemoval outcome = is_gone(status) ? TreeRemoval::removed : TreeRemoval::resisting;
+    if (directory != nullptr) {
+        outcome = remove_directory_tree(directory, parent, current_name);
         CloseHandle(directory);
-        return nullptr;
     }
-    return directory;
+    if (parent != nullptr) CloseHandle(parent);
+    return outcome;
 }
