@@ -12,6 +12,7 @@
 #include "bootstrap/target_directory.h"
 #include "payload/file_unpacker.h"
 #include "paths/bounded_text.h"
+#include "launcher_runs.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
 
@@ -177,6 +178,25 @@ TEST_F(CleanupTest, HandlerAndMainThreadShareTheChildSafely) {
         EXPECT_EQ(main_exit_code, 7u) << child_runs_ms;
         EXPECT_EQ(stored_child_process(), nullptr);
         EXPECT_FALSE(target_exists());
+    }
+}
+
+// A console event while the payload is being unpacked, in a whole parent run: nothing more is
+// written and no child is started (it would report "started"); the run ends with
+// STATUS_CONTROL_C_EXIT and leaves nothing. For Ctrl-C, Ctrl-Break and closing the console, at
+// several moments.
+class InterruptedUnpackingTest : public LauncherTest {};
+
+TEST_F(InterruptedUnpackingTest, StopsTheRunAndLeavesNothing) {
+    for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT}) {
+        for (const DWORD delay_ms : {0u, 5u, 15u}) {
+            const auto run = launch(test_arguments().at(0),
+                                    {L"interrupt", std::to_wstring(event), std::to_wstring(delay_ms), L"started"});
+            const std::string moment = "event " + std::to_string(event) + " after " + std::to_string(delay_ms) + " ms";
+            EXPECT_EQ(run.exit_code, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << moment << ": " << run.out << run.err;
+            EXPECT_EQ(run.out + run.err, "") << moment;
+            EXPECT_TRUE(leftovers().empty()) << moment << ": " << narrow(leftovers().front());
+        }
     }
 }
 
