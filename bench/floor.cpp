@@ -124,7 +124,7 @@ DWORD run_parent() {
     DWORD exit_code = 1;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hProcess);
-    remove_directory_tree(directory.c_str());
+    remove_directory_at(directory.c_str());
     return exit_code;
 }
 

@@ -39,10 +39,12 @@ size_t runner_suffix_length() {
     return suffix_length;
 }
 
-// The parent's end of a run: waits for the process it started, then the clean-up.
+// The parent's end of a run: the process it started in a step of the run is stored, the step
+// ends, then it waits for the process and runs the clean-up.
 DWORD wait_and_clean_up(const PROCESS_INFORMATION& process) {
     CloseHandle(process.hThread);
     store_child_process(process.hProcess);
+    end_run_step();
     const DWORD exit_code = wait_for_child_exit();
     timing_event("child-ended");
     cleanup_child_and_directory();
@@ -99,6 +101,8 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
     set_env("KELVOR_ORIGINAL_ARGV0", runtime_argv[0]);
     PROCESS_INFORMATION process;
     timing_event("child-create");
+    // A step of the run: once the console handler has begun, no child is started.
+    begin_run_step();
     if (!start_with_standard_handles(get_own_executable_path(), child_command_line, NORMAL_PRIORITY_CLASS, &process)) {
         exit_with_error_code(message_launch_failed, GetLastError());
     }
@@ -117,6 +121,8 @@ DWORD start_program_and_wait() {
     if (original_environment == nullptr) exit_with_message(message_no_memory);
     PROCESS_INFORMATION process;
     timing_event("child-create");
+    // A step of the run, as for a child: once the console handler has begun, nothing starts.
+    begin_run_step();
     if (!start_with_standard_handles(program_path, child_command_line, NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT,
                                      &process, original_environment)) {
         exit_with_error_code(message_program_launch_failed, GetLastError());

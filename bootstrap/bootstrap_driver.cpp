@@ -8,8 +8,10 @@
 #include "bootstrap/application_launch.h"
 #include "bootstrap/console_cleanup.h"
 #include "bootstrap/error_reporting.h"
+#include "bootstrap/leftover_reclaim.h"
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
+#include "bootstrap/target_directory.h"
 #include "paths/bounded_text.h"
 #include "paths/environment.h"
 #include "paths/launcher_paths.h"
@@ -77,6 +79,16 @@ void find_target_directory(const wchar_t* path_template) {
     if (!expanded) abort_with_template_message(path_template);
 }
 
+// Once the first entry's path is known to fit, before anything is written: the target
+// directory is made, and leftovers of killed runs are reclaimed, since they may be what fills
+// the disk.
+void prepare_target_directory(const wchar_t* path_template) {
+    begin_run_step();
+    create_target_directory();
+    end_run_step();
+    reclaim_leftovers(path_template);
+}
+
 }  // namespace
 
 int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t block_size,
@@ -110,6 +122,7 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
             // child ends the run with nothing on disk.
             program = first_entry_names_a_program();
             if (!program) prepare_child_command_line();
+            prepare_target_directory(path_template);
         }
         unpack_entry();
     }

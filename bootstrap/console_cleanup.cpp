@@ -1,22 +1,20 @@
 #include "bootstrap/console_cleanup.h"
 
 #include "bootstrap/run_state.h"
+#include "bootstrap/target_directory.h"
 #include "payload/file_unpacker.h"
-#include "paths/tree_removal.h"
 
 namespace {
 
 constexpr DWORD child_grace_ms = 5000;
-constexpr int further_deletion_attempts = 20;
-constexpr DWORD pause_between_attempts_ms = 100;
 
 // The child's exit code is recorded only when it ended by itself; a child terminated here ends
 // with the code the record holds until then.
-void end_child() {
+void end_child(DWORD grace_ms) {
     HANDLE child = duplicate_child_process();
     if (child == nullptr) return;
     DWORD exit_code = 0;
-    if (WaitForSingleObject(child, child_grace_ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(child, grace_ms) != WAIT_OBJECT_0) {
         TerminateProcess(child, STATUS_CONTROL_C_EXIT);
     } else if (GetExitCodeProcess(child, &exit_code)) {
         record_child_exit_code(exit_code);
@@ -24,26 +22,14 @@ void end_child() {
     CloseHandle(child);
 }
 
-// A file still held open (by the application's own further runs, say) resists for a while:
-// the first attempt and up to 20 more, 100 ms apart. Links that cannot be removed without
-// following them never give way, so they end the attempts at once.
-void remove_target_directory() {
-    for (int attempt = 0;; ++attempt) {
-        if (remove_directory_tree(target_directory) != TreeRemoval::resisting) return;
-        if (attempt == further_deletion_attempts) return;
-        Sleep(pause_between_attempts_ms);
-    }
+void clean_up(DWORD child_grace) {
+    end_child(child_grace);
+    remove_target_directory();
 }
 
 }  // namespace
 
-void cleanup_child_and_directory() {
-    end_child();
-    // Nothing is removed before unpacking has begun, nor a directory that was there before
-    // this run: a template that names an existing folder must not cost its files.
-    if (!unpacking_started || !unpack_directory_created) return;
-    remove_target_directory();
-}
+void cleanup_child_and_directory() { clean_up(child_grace_ms); }
 
 BOOL WINAPI console_control_handler(DWORD event) {
     switch (event) {
@@ -51,9 +37,14 @@ BOOL WINAPI console_control_handler(DWORD event) {
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
-        case CTRL_SHUTDOWN_EVENT:
-            cleanup_child_and_directory();
+        case CTRL_SHUTDOWN_EVENT: {
+            // From here on the main thread writes nothing and starts no child. A child that it
+            // started while this waited never saw the event: it is not given the grace period.
+            const bool child_was_running = stop_run_steps();
+            close_unpacked_file();
+            clean_up(child_was_running ? child_grace_ms : 0);
             break;
+        }
         default:
             break;
     }
@@ -61,7 +52,7 @@ BOOL WINAPI console_control_handler(DWORD event) {
 }
 
 BOOL WINAPI end_interrupted_run(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     ExitProcess(interrupted_run_exit_code());
 }
 

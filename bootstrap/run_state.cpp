@@ -9,6 +9,9 @@ namespace {
 HANDLE child_process = nullptr;
 std::atomic<DWORD> child_exit_code{static_cast<DWORD>(STATUS_CONTROL_C_EXIT)};
 
+// Held by the main thread for each step, and by the console handler for good.
+SRWLOCK run_steps_lock = SRWLOCK_INIT;
+
 // Guards child_process between the main thread and the console handler's thread. It is held
 // only to read or change the handle, never across a wait.
 SRWLOCK child_process_lock = SRWLOCK_INIT;
@@ -42,6 +45,17 @@ HANDLE duplicate_child_process() {
     }
     ReleaseSRWLockShared(&child_process_lock);
     return own;
+}
+
+void begin_run_step() { AcquireSRWLockExclusive(&run_steps_lock); }
+
+void end_run_step() { ReleaseSRWLockExclusive(&run_steps_lock); }
+
+bool stop_run_steps() {
+    HANDLE child = duplicate_child_process();
+    if (child != nullptr) CloseHandle(child);
+    AcquireSRWLockExclusive(&run_steps_lock);
+    return child != nullptr;
 }
 
 void record_child_exit_code(DWORD code) { child_exit_code = code; }

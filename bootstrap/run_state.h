@@ -30,6 +30,17 @@ HANDLE stored_child_process();            // main thread: the handle, still stor
 HANDLE release_child_process();           // main thread: clears it; the caller closes it
 HANDLE duplicate_child_process();         // any thread: its own handle to close, or null
 
+// The main thread's steps that change the disk or start the child run (creating the target
+// directory, creating an entry's folders and file, writing a piece of it, starting the child)
+// each run between begin_run_step and end_run_step. The console handler calls stop_run_steps
+// before it cleans up: it waits for the step under way and never lets another begin, so that
+// from then on nothing is written and no child is started (the main thread waits at its next
+// step until the process ends). Returns whether a child had been started before the handler
+// began.
+void begin_run_step();
+void end_run_step();
+bool stop_run_steps();
+
 // The exit code of a run that a console event ends: the child's, once the main thread or the
 // console handler has seen the child end (both see the same child, so they agree), and
 // STATUS_CONTROL_C_EXIT before that or when there is no child.

@@ -13,3 +13,10 @@
 // cannot be read, and then the caller creates nothing rather than fall back to default
 // security.
 SECURITY_ATTRIBUTES* owner_only_security();
+
+// True when the open file's DACL lets in nobody but the current user: every entry grants
+// access to the user or to SYSTEM (which Wine adds when it reads a descriptor back, and which
+// may do anything anyway). What this user's runs give the folders they make; under Wine also
+// what a Unix folder without access for group and others reads back as. The handle needs
+// READ_CONTROL.
+bool has_owner_only_security(HANDLE file);

@@ -22,6 +22,18 @@ void fill_random_bytes(unsigned char* bytes) {
     fill_random_bytes_from_seed(seed, bytes);
 }
 
+bool fill_unpredictable_bytes(unsigned char* bytes, size_t count) {
+    using GenerateRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    static GenerateRandom generate = nullptr;
+    if (generate == nullptr) {
+        HMODULE advapi = LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (advapi == nullptr) return false;
+        generate = reinterpret_cast<GenerateRandom>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+        if (generate == nullptr) return false;
+    }
+    return generate(bytes, static_cast<ULONG>(count)) != FALSE;
+}
+
 namespace {
 
 const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";

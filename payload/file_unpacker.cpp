@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
 #include "paths/file_helpers.h"
 #include "paths/path_template.h"
@@ -17,7 +18,6 @@ wchar_t entry_name[entry_name_units];
 wchar_t entry_path[entry_path_units];
 wchar_t* created_directories[created_directory_slots];
 int32_t created_directory_count = 0;
-std::atomic<bool> unpack_directory_created{false};
 
 namespace {
 
@@ -98,6 +98,12 @@ void unpack_entry() {
 
 void finish_unpacking() { finish_file_writer(); }
 
+void close_unpacked_file() { close_writer_file(); }
+
+void count_directory_as_existing(const wchar_t* directory) {
+    if (!is_remembered(directory)) remember_directory(directory);
+}
+
 void ensure_parent_directories(const wchar_t* path) {
     wchar_t parent[entry_path_units];
     copy_wide(parent, path, path_capacity);
@@ -120,11 +126,7 @@ bool create_directory_once(const wchar_t* directory) {
     if (holds_unpack_directory(directory)) remember_home_directory();
     if (is_remembered(directory)) return true;
     if (wcslen(directory) == 2 && directory[1] == L':') return true;
-    if (create_private_directory(directory)) {
-        if (wcscmp(directory, unpack_directory) == 0) unpack_directory_created = true;
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-        return false;
-    }
+    if (!create_private_directory(directory) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     remember_directory(directory);
     return true;
 }

@@ -10,8 +10,6 @@
 #include <stdint.h>
 #include <wchar.h>
 
-#include <atomic>
-
 #include "payload/file_writer.h"
 
 constexpr size_t entry_name_units = 1024;
@@ -25,10 +23,6 @@ extern wchar_t entry_path[entry_path_units];
 // walk has gone above the unpack directory.
 extern wchar_t* created_directories[created_directory_slots];
 extern int32_t created_directory_count;
-
-// Set when this process created the unpack directory itself, never cleared: a directory that
-// was there before the run is not the run's to remove. Read by the console handler's thread.
-extern std::atomic<bool> unpack_directory_created;
 
 // The directory that entries are unpacked into: absolute, without a trailing backslash. Kept
 // by pointer; set once before the first entry.
@@ -45,11 +39,20 @@ void build_entry_path();
 // The entry's size and data into the file at entry_path, in pieces of at most 32,768 bytes,
 // handed to the file writer. An open failure: the open message with the path; a write failure
 // (a short one included): the unpack message with the system's code. Both exit with code 2,
-// and nothing after them is written.
+// and nothing after them is written. Creating the folders and the file, and each write, are
+// steps of the run (run_state.h), taken on the writer's thread.
 void unpack_entry();
 
 // Waits until every entry handed over is written and closed.
 void finish_unpacking();
+
+// Closes the file that the writer has open, if any, for the console handler once it has
+// stopped the run's steps: a file still open could not be deleted.
+void close_unpacked_file();
+
+// Remembers a directory as existing without creating it (the target directory, which the
+// driver creates or finds), so that the unpacker never creates it itself.
+void count_directory_as_existing(const wchar_t* directory);
 
 // Makes the directory that holds path exist: upward only as far as directories are missing,
 // then down creating them.

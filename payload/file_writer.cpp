@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "bootstrap/run_state.h"
 #include "paths/bounded_text.h"
 #include "paths/file_helpers.h"
 #include "paths/run_timing.h"
@@ -50,6 +51,7 @@ void publish(Command command, DWORD count) {
 
 void carry_out(const Slot& slot) {
     const int64_t started = timing_now();
+    begin_run_step();
     switch (slot.command) {
         case Command::open:
             ensure_parent_directories(slot.path);
@@ -64,6 +66,7 @@ void carry_out(const Slot& slot) {
             open_file = INVALID_HANDLE_VALUE;
             break;
     }
+    end_run_step();
     timing_add(TimedPart::files, started);
 }
 
@@ -105,6 +108,12 @@ void writer_write(size_t count) { publish(Command::write, static_cast<DWORD>(cou
 void writer_close() {
     next_free_slot();
     publish(Command::close, 0);
+}
+
+void close_writer_file() {
+    if (open_file == INVALID_HANDLE_VALUE) return;
+    close_file(open_file);
+    open_file = INVALID_HANDLE_VALUE;
 }
 
 void finish_file_writer() {

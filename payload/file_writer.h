@@ -3,7 +3,8 @@
 // hands over, in the entry stream's order, "open this path", pieces of data and "close"; the
 // writer carries them out in that order through a small ring of slots, each with a buffer the
 // decoder fills in place. Failures end the run from the writer, with the messages the
-// unpacker always gave (payload_failures.h), and nothing after them is written.
+// unpacker always gave (payload_failures.h), and nothing after them is written. Each command
+// is a step of the run: once the console handler has begun, the writer writes nothing more.
 #pragma once
 
 #include <stddef.h>
@@ -22,6 +23,10 @@ void writer_write(size_t count);
 
 // Queues the closing of the open file.
 void writer_close();
+
+// Closes the file the writer has open, if any: for the console handler, once it holds the
+// run's steps (run_state.h), so that the writer is between two of them.
+void close_writer_file();
 
 // Waits until everything queued has been carried out. A failure on the way ends the run from
 // the writer first, as it would have ended it without the overlap. Returns at once when

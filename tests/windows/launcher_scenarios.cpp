@@ -15,6 +15,11 @@
 //   launcher_scenarios unpack BLOCK TARGET
 //        unpacks a block file into TARGET as a parent run does, printing each entry's path,
 //        then "end".
+//   launcher_scenarios interrupt EVENT MS ARGUMENTS...
+//        a whole parent run of the payload (the sample tree, the probe as its application)
+//        into %TEMP%, with the console event EVENT arriving MS milliseconds after the start,
+//        on a thread of its own, as the system delivers it: the launcher's handlers in the
+//        order the system calls them.
 //   launcher_scenarios sleep MS            sleeps, then exits with code 7
 //   launcher_scenarios launcher-names
 //        prints the resolved and the unresolved launcher file name, one per line.
@@ -27,6 +32,8 @@
 
 #include <string>
 
+#include "bootstrap/bootstrap_driver.h"
+#include "bootstrap/console_cleanup.h"
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
@@ -34,6 +41,7 @@
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 #include "paths/bounded_text.h"
+#include "paths/path_template_variables.h"
 #include "paths/launcher_paths.h"
 #include "windows_test_support.h"
 
@@ -104,6 +112,24 @@ int unpack(const std::string& block, const wchar_t* target) {
     return 0;
 }
 
+DWORD console_event;
+DWORD event_delay_ms;
+
+DWORD WINAPI deliver_console_event(void*) {
+    Sleep(event_delay_ms);
+    if (!console_control_handler(console_event)) end_interrupted_run(console_event);
+    return 0;
+}
+
+int interrupted_run(int argc, wchar_t** argv) {
+    console_event = wcstoul(argv[2], nullptr, 10);
+    event_delay_ms = wcstoul(argv[3], nullptr, 10);
+    wchar_t path_template[64];
+    mbstowcs(path_template, path_template_language::default_template, 64);
+    CloseHandle(CreateThread(nullptr, 0, deliver_console_event, nullptr, 0, nullptr));
+    return run_bootstrap(argc, argv, kelvor_payload_block, kelvor_payload_size, path_template);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -127,6 +153,7 @@ int wmain(int argc, wchar_t** argv) {
         return read_entries(kelvor::testing::read_file(argv[2]), argc == 4 && wcscmp(argv[3], L"past-end") == 0);
     }
     if (scenario == L"unpack" && argc == 4) return unpack(kelvor::testing::read_file(argv[2]), argv[3]);
+    if (scenario == L"interrupt" && argc >= 4) return interrupted_run(argc, argv);
     if (scenario == L"sleep" && argc == 3) {
         Sleep(wcstoul(argv[2], nullptr, 10));
         return 7;

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -198,6 +201,99 @@ TEST_F(RobustnessTest, AParentKilledWhileUnpackingLeavesThePartialDirectory) {
     EXPECT_EQ(run.exit_code, 9u);
     EXPECT_EQ(reported(run.out, "started").size(), 0u);
     EXPECT_EQ(leftovers(), left) << "the partial directory stays";
+}
+
+// A folder that only the current user may enter, as a run makes its own.
+void make_owner_only_folder(const std::wstring& path) {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    unsigned char user[256];
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    wchar_t* sid = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")").c_str(),
+                                                         SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr);
+    LocalFree(sid);
+    EXPECT_TRUE(CreateDirectoryW(path.c_str(), &security)) << narrow(path);
+    LocalFree(security.lpSecurityDescriptor);
+}
+
+// The child run of a launcher whose parent the probe killed ("pid" first, "kill-parent" next).
+HANDLE surviving_child(const ProcessResult& killed) {
+    EXPECT_EQ(killed.exit_code, 9u) << killed.out << killed.err;
+    const auto pid = reported(killed.out, "pid");
+    return pid.empty() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pid[0]));
+}
+
+// A run killed with TerminateProcess leaves its folder; the next start of any launcher with
+// the default template removes it, and nothing else: not the folder of a run that lives (its
+// parent alive, or only its child), nor folders that look alike but carry other security or a
+// name the template never gives.
+TEST_F(RobustnessTest, LeftoversOfKilledRunsAreReclaimedAtTheNextStart) {
+    const std::wstring signal = scratch_ / L"go";
+    RunningProcess alive(launch_options(probe_launcher(), {L"started", L"await:" + signal, L"exit:0"}));
+    for (int i = 0; i < 600 && reported(alive.output_so_far(), "started").empty(); ++i) Sleep(50);
+    HANDLE orphan = surviving_child(launch(probe_launcher(), {L"pid", L"kill-parent", L"await:" + signal, L"exit:0"}));
+    const auto live = leftovers();
+    HANDLE dead = surviving_child(launch(probe_launcher(), {L"pid", L"kill-parent", L"exit:0"}));
+    if (dead != nullptr) {
+        WaitForSingleObject(dead, 30000);
+        CloseHandle(dead);
+    }
+    ASSERT_EQ(live.size(), 2u) << "two runs live";
+    std::vector<std::wstring> leftover = leftovers();
+    for (const auto& name : live) leftover.erase(std::find(leftover.begin(), leftover.end(), name));
+    ASSERT_EQ(leftover.size(), 1u) << "the killed run left its folder";
+    CreateDirectoryW((temp_ + L"\\onefile_12_123456_AAAAAAAAAAA").c_str(), nullptr);
+    for (const auto* name : {L"onefile_12_123456_AAAAAAAAAA", L"onefile_12_12345_AAAAAAAAAAA", L"onefile_x_123456_AAAAAAAAAAA",
+                             L"onefile_12_123456_AAAAAAAAAAA.old", L"other"}) {
+        make_owner_only_folder(temp_ + L"\\" + name);
+    }
+    std::vector<std::wstring> before = leftovers();
+    ASSERT_EQ(before.size(), 9u);
+
+    EXPECT_EQ(launch(probe_launcher(), {L"exit:0"}).exit_code, 0u);
+    std::vector<std::wstring> after = leftovers();
+    before.erase(std::find(before.begin(), before.end(), leftover[0]));
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, before);
+    for (const auto& name : live) EXPECT_EQ(read_tree(temp_ + L"\\" + name).size(), 5u) << "a live run's files";
+
+    write_file(signal, "");
+    alive.wait(30000);
+    if (orphan != nullptr) {
+        WaitForSingleObject(orphan, 30000);
+        CloseHandle(orphan);
+    }
+}
+
+// A temporary-files directory that does not exist yet: the run creates it and every missing
+// folder above it, and removes each again, deepest first, when empty; a folder that something
+// else has filled meanwhile stays.
+TEST_F(RobustnessTest, FoldersCreatedForTheTargetAreRemovedWithIt) {
+    const std::wstring cwd = scratch_ / L"cwd";
+    CreateDirectoryW(cwd.c_str(), nullptr);
+    for (const std::wstring& temp : {temp_ + L"\\missing\\deep\\er", std::wstring(L"rel\\tmp")}) {
+        const auto run = launch(probe_launcher(), {L"dll", L"exit:4"}, {{L"TMP", temp}, {L"TEMP", temp}}, cwd);
+        EXPECT_EQ(run.exit_code, 4u) << run.out << run.err;
+        EXPECT_EQ(reported(run.out, "dll").size(), 1u) << narrow(temp);
+        EXPECT_TRUE(leftovers().empty()) << narrow(temp);
+        EXPECT_FALSE(path_exists(cwd + L"\\rel")) << narrow(temp);
+    }
+    const std::wstring temp = temp_ + L"\\missing\\deep\\er";
+    const std::wstring signal = scratch_ / L"go";
+    RunningProcess run(
+        launch_options(probe_launcher(), {L"started", L"await:" + signal, L"exit:4"}, {{L"TMP", temp}, {L"TEMP", temp}}));
+    for (int i = 0; i < 600 && reported(run.output_so_far(), "started").empty(); ++i) Sleep(50);
+    write_file(temp_ + L"\\missing\\deep\\kept.txt", "another's");
+    write_file(signal, "");
+    EXPECT_EQ(run.wait(30000).exit_code, 4u);
+    EXPECT_EQ(read_file(temp_ + L"\\missing\\deep\\kept.txt"), "another's");
+    EXPECT_FALSE(path_exists(temp)) << "the emptied folders go";
 }
 
 TEST_F(RobustnessTest, ATemporaryDirectoryWithSpacesAndNonAsciiCharacters) {

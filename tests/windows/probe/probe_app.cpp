@@ -22,6 +22,8 @@
 //   readonly:PATH  gives PATH beside the DLL the read-only attribute
 //   files:PATH,N   writes N small files into the directory PATH beside the DLL
 //   await:PATH     waits (up to a minute) until the file at the full path PATH exists
+//   kill-parent    terminates the launcher's parent run (KELVOR_ONEFILE_PARENT) with code 9, as
+//                  a user or a power loss may end it; this run goes on
 //   console-events reports every console control event from now on as "console event N" and
 //                  goes on running (its handler returns TRUE)
 // Paths beside the DLL are used in their "\\?\" form, so they may be long, deep, and hold
@@ -265,6 +267,17 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
             }
         } else if (verb == L"await") {
             await_file(parameter);
+        } else if (command == L"kill-parent") {
+            wchar_t parent_id[32];
+            const DWORD length = GetEnvironmentVariableW(L"KELVOR_ONEFILE_PARENT", parent_id, 32);
+            HANDLE parent = length > 0 && length < 32
+                                ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::wcstoul(parent_id, nullptr, 10))
+                                : nullptr;
+            if (parent != nullptr) {
+                TerminateProcess(parent, 9);
+                WaitForSingleObject(parent, INFINITE);
+                CloseHandle(parent);
+            }
         } else if (command == L"console-events") {
             SetConsoleCtrlHandler(report_console_event, TRUE);
         } else if (verb == L"sleep") {
