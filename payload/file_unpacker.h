@@ -10,7 +10,9 @@
 
 #include <atomic>
 
-constexpr size_t entry_name_units = 1024;
+#include "payload/payload_format.h"
+
+constexpr size_t entry_name_units = payload_format::name_buffer_units;
 constexpr size_t entry_path_units = 4096;
 constexpr size_t write_piece_size = 32768;
 constexpr size_t created_directory_slots = 1024;

@@ -26,9 +26,9 @@ const char kExtractHelp[] =
     "extracting never mixes a payload's files with others nor replaces any. The files are\n"
     "written into DIR.tmp-XXXXXX beside it, which becomes DIR only once every file is written\n"
     "and the block has proved whole; on any failure, or when interrupted, nothing is left.\n"
-    "\n"
-    "  -o, --output DIR   the directory to write\n"
-    "  -h, --help         show this help\n";
+    "\n";
+
+const OptionTable kExtractOptions = {{{"-o", "--output"}, "DIR", "the directory to write"}, help_option()};
 
 // Checked before anything is read. The files are written beside the target and renamed to
 // it, so it must be named by a name of its own: not "", ".", ".." or "/". A directory that
@@ -56,9 +56,9 @@ fs::path checked_target(const std::string& output) {
 }  // namespace
 
 int run_extract(const std::vector<std::string>& arguments) {
-    const CommandLine line("extract", arguments, {"-o", "--output"}, {"-h", "--help"});
+    const CommandLine line("extract", arguments, kExtractOptions);
     if (line.wants_help()) {
-        std::fputs(kExtractHelp, stdout);
+        std::printf("%s%s", kExtractHelp, options_help(kExtractOptions).c_str());
         return 0;
     }
     if (line.positional().size() != 1) throw UsageError("extract: give exactly one FILE");

@@ -10,7 +10,9 @@
 
 namespace kelvor {
 
-// --level, --threads and --window-log; the rest of PackOptions keeps its defaults.
+// --level, --threads and --window-log, with their defaults and limits in their help.
+OptionTable pack_tuning_options();
+// Their values; the rest of PackOptions keeps its defaults.
 PackOptions pack_options_from(const CommandLine& line);
 
 // The entries of --app and --dir (see collect_entries), once the output has been checked

@@ -172,8 +172,9 @@ void append(std::vector<std::string>& command, const char* const (&flags)[count]
 }  // namespace
 
 Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler) {
-    return {find_program(compiler, {"x86_64-w64-mingw32-g++-posix", "x86_64-w64-mingw32-g++"}, "cross compiler", "--cc"),
-            find_program(resource_compiler, {"x86_64-w64-mingw32-windres"}, "resource compiler", "--windres")};
+    return {find_program(compiler, {std::begin(linking::kCxxCompilers), std::end(linking::kCxxCompilers)},
+                         "cross compiler", "--cc"),
+            find_program(resource_compiler, {linking::kResourceCompiler}, "resource compiler", "--windres")};
 }
 
 void run_program(const std::string& step, const std::vector<std::string>& arguments,
@@ -223,7 +224,8 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
         append(link, linking::kGuiEntryFlags);
     }
     link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
-                             "-L" + launcher_directory.string(), "-lkelvor_launcher_core", "-lkelvor_zstd_decompress"});
+                             "-L" + launcher_directory.string()});
+    for (const char* library : linking::kLauncherArchives) link.push_back(std::string("-l") + library);
     for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);
     link.insert(link.end(), {"-o", executable.string()});
     run_program("linking", link);
