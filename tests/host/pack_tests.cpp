@@ -400,14 +400,10 @@ TEST_P(PackRejects, WithOneMessageAndNoOutput) {
 INSTANTIATE_TEST_SUITE_P(BadInputs, PackRejects, ::testing::ValuesIn(kBadInputs),
                          [](const ::testing::TestParamInfo<BadInput>& param) { return testing::case_name(param.param.label); });
 
-// Root reads whatever the permissions say, so as root the tool is run as nobody (setpriv drops
-// the user, groups and capabilities) over a scratch tree that nobody may enter.
+// Run as a user who may not read them (as nobody when the tests run as root).
 TEST(PackInputs, UnreadableFilesAndFoldersAreNamed) {
-    std::vector<std::string> as_user;
-    if (geteuid() == 0) {
-        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv to drop it";
-        as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    }
+    const auto as_user = testing::as_unprivileged_user();
+    if (!as_user) GTEST_SKIP() << "running as root without setpriv to drop it";
     ScratchDirectory scratch;
     fs::permissions(scratch.path(), fs::perms::all);
     make_sample_tree(scratch / "tree");
@@ -423,7 +419,7 @@ TEST(PackInputs, UnreadableFilesAndFoldersAreNamed) {
         fs::permissions(unreadable, fs::perms::none);
         auto arguments = with_output(tree_args(scratch.path()), scratch / "payload.bin");
         arguments.insert(arguments.begin(), "pack");
-        const auto run = testing::run_tool_under(as_user, arguments);
+        const auto run = testing::run_tool_under(*as_user, arguments);
         fs::permissions(unreadable, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
         EXPECT_EQ(run.exit_code, 1) << unreadable;
         EXPECT_NE(run.err.find(message + unreadable.string() + "': Permission denied"), std::string::npos) << run.err;

@@ -46,7 +46,9 @@ fs::path checked_target(const std::string& output) {
     const auto status = fs::symlink_status(target, error);
     if (!fs::exists(status)) return target;
     if (!fs::is_directory(status)) throw ToolError(shown + " exists and is not a directory");
-    if (!fs::is_empty(target, error)) {
+    const bool empty = fs::is_empty(target, error);
+    if (error) throw ToolError("cannot read the directory " + shown + ": " + error.message());
+    if (!empty) {
         throw ToolError(shown + " is not empty; extract writes into a new or empty directory only, so that it holds "
                                 "what the payload carries and nothing of it replaces a file");
     }
