@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include "launcher_linking.h"
 #include "little_endian.h"
 #include "payload_block_reader.h"
 #include "payload_block_writer.h"
@@ -120,7 +121,7 @@ TEST(PackedBytes, AProgramComesAfterTheRunnerNamedAfterIt) {
     program.characteristics = 0x0022;
     write_file(scratch / "tree" / "bin" / "tool.exe", testing::dll_image(program));
     const std::string runner = testing::dll_image();
-    write_file(scratch / "lib" / "kelvor-runner.dll", runner);
+    write_file(scratch / "lib" / linking::kRunnerDll, runner);
     const auto block = pack({"--exe", "bin/tool.exe", "--dir", (scratch / "tree").string(), "--launcher-dir",
                              (scratch / "lib").string()},
                             scratch / "payload.bin");
@@ -227,7 +228,7 @@ std::vector<std::string> with_output(std::vector<std::string> arguments, const f
 
 // --exe with the files of the sample tree and a runner DLL beside it.
 std::vector<std::string> program_args(const fs::path& root, const std::string& program) {
-    write_file(root / "lib" / "kelvor-runner.dll", testing::dll_image());
+    write_file(root / "lib" / linking::kRunnerDll, testing::dll_image());
     return {"--exe", program, "--dir", (root / "tree").string(), "--launcher-dir", (root / "lib").string()};
 }
 
@@ -375,7 +376,9 @@ const BadInput kBadInputs[] = {
      },
      "would both be packed as 'shaped.exe.kelvor-runner.dll'"},
     {"output is the runner DLL",
-     [](const fs::path& root) { return with_output(program_args(root, "app.dll"), root / "lib" / "kelvor-runner.dll"); },
+     [](const fs::path& root) {
+         return with_output(program_args(root, "app.dll"), root / "lib" / linking::kRunnerDll);
+     },
      "is the file given with --launcher-dir"},
 };
 

@@ -147,7 +147,9 @@ TEST_F(Signing, SignatureVerifiesCoversThePayloadAndLeavesItListable) {
 // others: the time recorded is SOURCE_DATE_EPOCH's.
 TEST_F(Signing, FixedSigningTimeGivesTheSameBytesWithAnEncryptedKey) {
     const auto encrypted = signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "pass.txt").string()});
-    for (const auto& [name, epoch] : {std::pair{"One.exe", "1700000000"}, {"Two.exe", "1700000000"}, {"Later.exe", "1700000001"}}) {
+    const std::pair<const char*, const char*> builds[] = {
+        {"One.exe", "1700000000"}, {"Two.exe", "1700000000"}, {"Later.exe", "1700000001"}};
+    for (const auto& [name, epoch] : builds) {
         const auto built = run(build_args(name, encrypted), {std::string("SOURCE_DATE_EPOCH=") + epoch});
         ASSERT_EQ(built.exit_code, 0) << built.err;
     }

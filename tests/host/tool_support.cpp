@@ -46,8 +46,8 @@ void write_file(const fs::path& path, const std::string& contents) {
 }
 
 void write_launcher_library(const fs::path& launcher_directory) {
-    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-        write_file(launcher_directory / linking::kDefaultCpu / library, "");
+    for (const char* archive : linking::kLauncherArchives) {
+        write_file(launcher_directory / linking::kDefaultCpu / ("lib" + std::string(archive) + ".a"), "");
     }
 }
 

@@ -64,10 +64,12 @@ void check_passphrase_file(const std::filesystem::path& path) {
 OptionTable signing_options() {
     return {
         {{"--sign-key"}, "KEY",
-         std::string("sign the executable with Authenticode (through ") + kSigner + "),\nwith this private key (PEM or DER)"},
+         std::string("sign the executable with Authenticode (through ") + kSigner +
+             "),\nwith this private key (PEM or DER)"},
         {{"--sign-cert"}, "CERT", "the key's certificate, any intermediate ones after it (PEM or DER)"},
         {{"--sign-pass-file"}, "FILE",
-         "the passphrase of an encrypted key: the whole of FILE, less a\nline end at its end (never put on a command line)"},
+         "the passphrase of an encrypted key: the whole of FILE, less a\n"
+         "line end at its end (never put on a command line)"},
         {{"--sign-timestamp"}, "URL",
          "countersign by this RFC 3161 timestamp server, so the signature\n"
          "stays valid after the certificate expires; each build then\n"

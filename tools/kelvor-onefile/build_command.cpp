@@ -32,16 +32,13 @@ const char kBuildHelp[] =
     "\n";
 
 OptionTable build_command_options() {
-    OptionTable options = {
-        {{"--app"}, "APP.dll", "the application DLL, which exports run_code"},
-        {{"--exe"}, "PROGRAM.exe", "or an ordinary 64-bit program: its path relative to DIR"},
-        {{"--dir"}, "DIR", "the files that ship beside it"},
+    OptionTable options = joined(input_options(), {
         {{"-o", "--output"}, "App.exe", "the executable to write"},
         {{"--console"}, "",
          "a console-subsystem executable, for command-line programs\n"
          "(default: the GUI subsystem, which a shell does not wait for)"},
         cpu_level_option(),
-    };
+    });
     options = joined(joined(joined(options, build_string_options()), signing_options()), pack_tuning_options());
     return joined(options,
                   {launcher_directory_option("the runner DLL, and the launcher library in DIR/LEVEL/"),

@@ -14,7 +14,8 @@ OptionTable build_string_options() {
     return {
         {{"--company"}, "TEXT", "company name ({COMPANY}, CompanyName)"},
         {{"--product"}, "TEXT", "product name ({PRODUCT}, ProductName)"},
-        {{"--version"}, version_numbers, "file version ({VERSION}, {FILE_VERSION}, FileVersion);\nthe numbers left out are 0"},
+        {{"--version"}, version_numbers,
+         "file version ({VERSION}, {FILE_VERSION}, FileVersion);\nthe numbers left out are 0"},
         {{"--product-version"}, version_numbers, "product version ({PRODUCT_VERSION}, ProductVersion)"},
         {{"--description"}, "TEXT",
          "FileDescription (default: the product name)\n"
@@ -22,8 +23,9 @@ OptionTable build_string_options() {
          "description and the output's file name (twice) in at most\n" +
              std::to_string(kVersionStringsLimit) + " UTF-16 units together."},
         {{"--icon"}, "DIR|FILE.ico",
-         "PNG icons, one of each size (" + icon_sizes_text() + "\npixels square), or an .ico of them; each image at most " +
-             std::to_string(kIconImageLimit) + "\nbytes, its image data inflating to exactly what its header declares"},
+         "PNG icons, one of each size (" + icon_sizes_text() +
+             "\npixels square), or an .ico of them; each image at most " + std::to_string(kIconImageLimit) +
+             "\nbytes, its image data inflating to exactly what its header declares"},
         {{"--template"}, "TEMPLATE",
          "where to unpack (default " + std::string(path_template_language::default_template) + ");\n"
          "its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"

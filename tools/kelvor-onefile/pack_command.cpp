@@ -27,12 +27,7 @@ const char kPackHelp[] =
     "\n";
 
 OptionTable pack_command_options() {
-    OptionTable options = {
-        {{"--app"}, "APP.dll", "the application DLL, which exports run_code (64-bit)"},
-        {{"--exe"}, "PROGRAM.exe", "or an ordinary program (64-bit): its path relative to DIR"},
-        {{"--dir"}, "DIR", "the files that ship beside it (a DLL inside DIR is packed once)"},
-        {{"-o", "--output"}, "FILE", "the payload block to write"},
-    };
+    OptionTable options = joined(input_options(), {{{"-o", "--output"}, "FILE", "the payload block to write"}});
     options = joined(options, pack_tuning_options());
     options.push_back({{"--no-content-size"}, "", "leave the decoded size out of the frame header"});
     options.push_back(launcher_directory_option("where the runner DLL is"));

@@ -9,6 +9,14 @@
 
 namespace kelvor {
 
+OptionTable input_options() {
+    return {
+        {{"--app"}, "APP.dll", "the application DLL, which exports run_code (64-bit)"},
+        {{"--exe"}, "PROGRAM.exe", "or an ordinary program (64-bit): its path relative to DIR"},
+        {{"--dir"}, "DIR", "the files that ship beside it (a DLL inside DIR is packed once)"},
+    };
+}
+
 OptionTable pack_tuning_options() {
     return {
         {{"--level"}, "N", "zstd compression level (default " + std::to_string(PackOptions{}.level) + ")"},

@@ -10,6 +10,8 @@
 
 namespace kelvor {
 
+// --app, --exe and --dir, which entries_from reads.
+OptionTable input_options();
 // --level, --threads and --window-log, with their defaults and limits in their help.
 OptionTable pack_tuning_options();
 // Their values; the rest of PackOptions keeps its defaults.
