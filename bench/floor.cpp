@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "bootstrap/application_launch.h"
 #include "paths/argument_splitting.h"
 #include "paths/file_helpers.h"
 #include "paths/launcher_paths.h"
@@ -88,12 +89,9 @@ int run_child(int argc, wchar_t** argv) {
     if (parent != nullptr) CloseHandle(parent);
     get_launcher_file_name(true);
 
-    using RunCode = int (*)(int, wchar_t**, const wchar_t*);
     const std::wstring dll = argv[2];
     AddDllDirectory(dll.substr(0, dll.rfind(L'\\')).c_str());
-    HMODULE application = LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
-                                                                    LOAD_LIBRARY_SEARCH_USER_DIRS |
-                                                                    LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE application = LoadLibraryExW(dll.c_str(), nullptr, application_dll_search_flags);
     if (application == nullptr) return 2;
     const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));
     if (run_code == nullptr) return 2;

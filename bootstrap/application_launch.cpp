@@ -17,11 +17,6 @@ wchar_t child_command_line[child_command_line_capacity + 1];
 
 namespace {
 
-// The DLL's own directory, the directories added with AddDllDirectory (the target directory)
-// and System32; never the current directory or the search path.
-constexpr DWORD dll_search_flags =
-    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;
-
 // The environment block as the launcher was given it; null until kept (or when the system had
 // no memory for the copy).
 wchar_t* original_environment = nullptr;
@@ -64,7 +59,7 @@ void build_child_command_line(int count, wchar_t** arguments) {
 int start_application_dll(int argc, wchar_t** argv) {
     timing_event("dll-load");
     AddDllDirectory(target_directory);
-    HMODULE application = LoadLibraryExW(first_entry_path, nullptr, dll_search_flags);
+    HMODULE application = LoadLibraryExW(first_entry_path, nullptr, application_dll_search_flags);
     timing_event("dll-loaded");
     if (application == nullptr) exit_with_error_code(message_load_failed, GetLastError());
     const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(application, "run_code")));

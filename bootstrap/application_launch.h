@@ -13,6 +13,12 @@
 // The application's entry: argument count, wide argument vector, the DLL's own full path.
 using RunCode = int (*)(int argc, wchar_t** argv, const wchar_t* dll_path);
 
+// Where the application DLL's own dependencies are looked for: its own directory, the
+// directories added with AddDllDirectory (the target directory) and System32; never the
+// current directory or the search path.
+constexpr DWORD application_dll_search_flags =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
 // The child's command line; a line that would not start a process is refused before anything
 // is written.
 constexpr size_t child_command_line_capacity = command_line_capacity;

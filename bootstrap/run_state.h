@@ -6,7 +6,8 @@
 
 #include <atomic>
 
-constexpr size_t target_directory_capacity = 4096;
+#include "bootstrap/target_directory_capacity.h"
+
 constexpr size_t first_entry_path_capacity = 4095;
 
 // The expanded template, made absolute, without a trailing backslash. Final before the

@@ -3,16 +3,22 @@
 # kelvor-onefile (the host tool) packs the payload and writes the image data; the launcher
 # library, KelvorOnefile::launcher, supplies the rest of the executable and carries its link
 # flags. The languages these steps need (C++ to link, assembly and resource scripts) are
-# enabled by the project (in this tree) or by the package's config.
-include("${CMAKE_CURRENT_LIST_DIR}/KelvorOnefileLinking.cmake")
+# enabled by the project (in this tree) or by the package's config. KELVOR_ONEFILE_TOOL names
+# the tool: the project sets it (in this tree) or the package's config does.
+#
+# The package may be loaded inside a function, whose variables end with it: the functions
+# below read what they need from cmake/KelvorOnefileLinking.cmake themselves
+# (_kelvor_read_linking), and the tool's path is a cache entry.
+
 # The processor level an executable is built for: one of KELVOR_CPU_LEVELS, the default when
 # empty. Targets take it from the variable KELVOR_ONEFILE_CPU when they are made.
 define_property(TARGET PROPERTY KELVOR_ONEFILE_CPU INITIALIZE_FROM_VARIABLE KELVOR_ONEFILE_CPU)
 
-if(NOT KELVOR_ONEFILE_TOOL)
-  set(KELVOR_ONEFILE_TOOL "${PROJECT_SOURCE_DIR}/build/host/bin/kelvor-onefile" CACHE FILEPATH
-      "kelvor-onefile from the host build")
-endif()
+# The names and the layout of cmake/KelvorOnefileLinking.cmake (beside this file), in the
+# calling function's scope.
+macro(_kelvor_read_linking)
+  include("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/KelvorOnefileLinking.cmake")
+endmacro()
 
 # A path argument as the tool must see it: relative paths are taken from the current source
 # directory, as CMake users expect (the tool runs in the binary directory); generator
@@ -120,8 +126,9 @@ endfunction()
 # tool, which says what is wrong.
 function(_kelvor_icon_inputs out icon)
   if(icon STREQUAL "")
+    _kelvor_read_linking()
     get_filename_component(_tool_directory "${KELVOR_ONEFILE_TOOL}" DIRECTORY)
-    set(icon "${_tool_directory}/../share/kelvor-onefile/icons")
+    set(icon "${_tool_directory}/../${KELVOR_ICONS_DIRECTORY}")
   endif()
   set(_files "")
   if(IS_DIRECTORY "${icon}")
@@ -251,6 +258,7 @@ endfunction()
 # console subsystem's when the target's property KELVOR_ONEFILE_CONSOLE is true, and the code is
 # that of the level in its property KELVOR_ONEFILE_CPU (else the default).
 function(kelvor_link_launcher target)
+  _kelvor_read_linking()
   get_target_property(_cpu ${target} KELVOR_ONEFILE_CPU)
   if(_cpu AND NOT _cpu IN_LIST KELVOR_CPU_LEVELS)
     message(FATAL_ERROR "${target}: the processor level '${_cpu}' is none of ${KELVOR_CPU_LEVELS}")

@@ -1,8 +1,36 @@
-# How programs for the launcher's platform are compiled and linked, written once. The toolchain
-# file and the launcher's CMake package include this file; the host tool reads it through a
-# header generated from it (tools/kelvor-onefile/launcher_linking.h.in) and the benchmark
-# through a shell fragment (cmake/launcher-linking.sh.in), so all of them link alike and
-# "kelvor-onefile build" and kelvor_add_onefile give the same bytes.
+# How programs for the launcher's platform are compiled and linked, and what the launcher
+# library and the tool's other companions are called and where they lie, written once. The
+# toolchain file, the project's own build and the launcher's CMake package include this file;
+# the host tool reads it through a header generated from it
+# (tools/kelvor-onefile/launcher_linking.h.in) and the benchmark through a shell fragment
+# (cmake/launcher-linking.sh.in), so all of them link alike and "kelvor-onefile build" and
+# kelvor_add_onefile give the same bytes.
+
+# The cross compilers: mingw-w64 for x86-64 with the posix thread model (C++ threads in
+# applications), for C, C++ and assembly, and its resource compiler. The tool falls back to the
+# C++ compiler without the suffix, the name of the default thread model.
+set(KELVOR_MINGW_PREFIX x86_64-w64-mingw32)
+set(KELVOR_C_COMPILER ${KELVOR_MINGW_PREFIX}-gcc-posix)
+set(KELVOR_CXX_COMPILERS ${KELVOR_MINGW_PREFIX}-g++-posix ${KELVOR_MINGW_PREFIX}-g++)
+list(GET KELVOR_CXX_COMPILERS 0 KELVOR_CXX_COMPILER)
+set(KELVOR_RESOURCE_COMPILER ${KELVOR_MINGW_PREFIX}-windres)
+
+# What ships with the tool, relative to the prefix above its bin directory, in an installation
+# and in the build trees (the host build has the icons, the Windows build the libraries): the
+# runner DLL, and the launcher library of each processor level in a directory named after the
+# level; the default icons.
+set(KELVOR_LAUNCHER_DIRECTORY lib/kelvor-onefile)
+set(KELVOR_ICONS_DIRECTORY share/kelvor-onefile/icons)
+# The launcher library's archives (lib<name>.a), in the order they are linked, and the runner
+# DLL (<name>.dll).
+set(KELVOR_LAUNCHER_CORE_NAME kelvor_launcher_core)
+set(KELVOR_ZSTD_DECOMPRESS_NAME kelvor_zstd_decompress)
+set(KELVOR_LAUNCHER_ARCHIVES ${KELVOR_LAUNCHER_CORE_NAME} ${KELVOR_ZSTD_DECOMPRESS_NAME})
+set(KELVOR_RUNNER_NAME kelvor-runner)
+# The launcher's icon group: one PNG image of each of these sizes, in pixels square. Windows
+# picks from these for every view and display scale; the default icons are
+# resources/icons/icon-<size>.png.
+set(KELVOR_ICON_SIZES 16 24 32 48 64 128 256)
 
 # The C runtime. This compiler's default is msvcrt; its own specs with this library swapped for
 # the UCRT's make the UCRT the default, and the headers are told to declare the UCRT's functions

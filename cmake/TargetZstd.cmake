@@ -18,6 +18,6 @@ foreach(_level IN LISTS KELVOR_CPU_LEVELS)
   target_compile_definitions(${_target} PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_TRACE)
   kelvor_cpu_flags(_flags ${_level})
   target_compile_options(${_target} PRIVATE -O3 ${_flags})
-  set_target_properties(${_target} PROPERTIES OUTPUT_NAME kelvor_zstd_decompress
-      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/kelvor-onefile/${_level})
+  set_target_properties(${_target} PROPERTIES OUTPUT_NAME ${KELVOR_ZSTD_DECOMPRESS_NAME}
+      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${KELVOR_LAUNCHER_DIRECTORY}/${_level})
 endforeach()

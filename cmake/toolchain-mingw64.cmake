@@ -3,17 +3,16 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
-set(KELVOR_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KELVOR_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KELVOR_MINGW_PREFIX}-g++-posix)
-set(CMAKE_ASM_COMPILER ${KELVOR_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_RC_COMPILER ${KELVOR_MINGW_PREFIX}-windres)
+include("${CMAKE_CURRENT_LIST_DIR}/KelvorOnefileLinking.cmake")
+
+set(CMAKE_C_COMPILER ${KELVOR_C_COMPILER})
+set(CMAKE_CXX_COMPILER ${KELVOR_CXX_COMPILER})
+set(CMAKE_ASM_COMPILER ${KELVOR_C_COMPILER})
+set(CMAKE_RC_COMPILER ${KELVOR_RESOURCE_COMPILER})
 set(CMAKE_FIND_ROOT_PATH /usr/${KELVOR_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-include("${CMAKE_CURRENT_LIST_DIR}/KelvorOnefileLinking.cmake")
 
 # The compiler's own specs with the UCRT as the C runtime. try_compile projects read this file
 # again with their own binary directory; each writes its own copy.

@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 
+#include "paths/ascii_case.h"
 #include "paths/bounded_text.h"
 #include "paths/build_strings.h"
 #include "paths/environment.h"
@@ -23,8 +24,7 @@ using path_template_language::Variable;
 // letters is all it takes.
 bool name_matches(const wchar_t* name, const char* known) {
     for (;; ++name, ++known) {
-        const wchar_t upper = (*name >= L'a' && *name <= L'z') ? static_cast<wchar_t>(*name - L'a' + L'A') : *name;
-        if (upper != static_cast<wchar_t>(static_cast<unsigned char>(*known))) return false;
+        if (ascii_upper(*name) != static_cast<wchar_t>(static_cast<unsigned char>(*known))) return false;
         if (*known == '\0') return true;
     }
 }

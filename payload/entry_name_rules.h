@@ -7,6 +7,8 @@
 
 #include <stddef.h>
 
+#include "paths/ascii_case.h"
+
 namespace entry_name_rules {
 
 enum class Fault {
@@ -22,11 +24,6 @@ template <typename Unit>
 constexpr bool is_forbidden(Unit c) {
     return c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '/' || c == '\\' || c == '|' ||
            c == '?' || c == '*';
-}
-
-template <typename Unit>
-constexpr Unit ascii_upper(Unit c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<Unit>(c - 'a' + 'A') : c;
 }
 
 // A port number as Windows reads it: 1 to 9, or the superscripts ¹ ² ³.

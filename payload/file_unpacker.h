@@ -12,7 +12,9 @@
 
 #include "payload/file_writer.h"
 
-constexpr size_t entry_name_units = 1024;
+#include "payload/payload_format.h"
+
+constexpr size_t entry_name_units = payload_format::name_buffer_units;
 constexpr size_t entry_path_units = 4096;
 constexpr size_t write_piece_size = writer_piece_size;
 constexpr size_t created_directory_slots = 1024;

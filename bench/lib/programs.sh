@@ -9,10 +9,8 @@ bench_sources="$bench_root/bench"
 bench_work="$bench_root/build/bench"
 bench_programs="$bench_work/programs"
 bench_tool="$bench_root/build/host/bin/kelvor-onefile"
-bench_launcher_dir="$bench_root/build/windows/lib/kelvor-onefile"
-bench_linking="$bench_root/build/windows/launcher-linking.sh"
-
-bench_cross_cc=x86_64-w64-mingw32-gcc-posix
+bench_windows_build="$bench_root/build/windows"
+bench_linking="$bench_windows_build/launcher-linking.sh"
 
 note() { echo "bench: $*" >&2; }
 fail() { echo "bench: error: $*" >&2; exit 1; }
@@ -29,11 +27,14 @@ build_native() {
 
 build_data_generator() { build_native data_generator; }
 
-# The cross compiler's flags, from the Windows build.
+# The cross compilers and their flags, and the launcher library's directory, from the Windows
+# build.
 cross_flags() {
   [ -f "$bench_linking" ] || fail "$bench_linking is missing: run scripts/build"
   # shellcheck source=/dev/null
   source "$bench_linking"
+  bench_cross_cc=$kelvor_c_compiler bench_cross_cxx=$kelvor_cxx_compiler
+  bench_launcher_dir="$bench_windows_build/$kelvor_launcher_directory"
   bench_cross_flags=("${kelvor_ucrt_compile_flags[@]}" -O2 "${kelvor_program_link_flags[@]}"
                      "${kelvor_reproducible_link_flags[@]}")
 }
@@ -67,10 +68,10 @@ build_floor() {
   rm -rf "$image" && mkdir -p "$image"
   "$bench_tool" embed --payload "$payload" --output-dir "$image" --name floor.exe >/dev/null \
     || fail "cannot write the floor's image sources"
-  "${bench_cross_cc%-gcc-posix}-g++-posix" "${bench_cross_flags[@]}" "${kelvor_launcher_link_flags[@]}" \
+  "$bench_cross_cxx" "${bench_cross_flags[@]}" "${kelvor_launcher_link_flags[@]}" \
       "${kelvor_gui_subsystem_flags[@]}" \
       -I"$bench_root" -I"$bench_root/.deps/zstd/lib" -o "$out" "$bench_sources/floor.cpp" "$image/image-data.S" \
-      -L"$bench_launcher_dir/$kelvor_machine_cpu" -lkelvor_launcher_core -lkelvor_zstd_decompress \
+      -L"$bench_launcher_dir/$kelvor_machine_cpu" "${kelvor_launcher_archives[@]/#/-l}" \
       "${kelvor_launcher_system_libraries[@]/#/-l}" || fail "cannot compile floor.cpp"
 }
 

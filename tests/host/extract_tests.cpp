@@ -145,5 +145,25 @@ TEST(Extract, WritesOnlyIntoANewOrEmptyDirectory) {
     EXPECT_EQ(names_in(scratch.path()), (std::vector<std::string>{"a-file", "empty", "full", "payload.bin"}));
 }
 
+// A directory that cannot be listed is not taken for one that holds something: the system's
+// reason is named.
+TEST(Extract, ATargetThatCannotBeListedIsNamedWithTheReason) {
+    const auto as_user = testing::as_unprivileged_user();
+    if (!as_user) GTEST_SKIP() << "running as root without setpriv to drop it";
+    ScratchDirectory scratch;
+    fs::permissions(scratch.path(), fs::perms::all);
+    write_bytes(scratch / "payload.bin", block_of_entries({entry(u"app.dll", "MZ")}));
+    fs::permissions(scratch / "payload.bin", fs::perms::others_read, fs::perm_options::add);
+    fs::create_directory(scratch / "locked");
+    fs::permissions(scratch / "locked", fs::perms::owner_all | fs::perms::others_exec);
+    const auto run = testing::run_tool_under(
+        *as_user, {"extract", (scratch / "payload.bin").string(), "-o", (scratch / "locked").string()});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("cannot read the directory '" + (scratch / "locked").string() + "': Permission denied"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(names_in(scratch.path()), (std::vector<std::string>{"locked", "payload.bin"}));
+}
+
 }  // namespace
 }  // namespace kelvor

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include "launcher_linking.h"
 #include "little_endian.h"
 #include "payload_block_reader.h"
 #include "payload_block_writer.h"
@@ -120,7 +121,7 @@ TEST(PackedBytes, AProgramComesAfterTheRunnerNamedAfterIt) {
     program.characteristics = 0x0022;
     write_file(scratch / "tree" / "bin" / "tool.exe", testing::dll_image(program));
     const std::string runner = testing::dll_image();
-    write_file(scratch / "lib" / "kelvor-runner.dll", runner);
+    write_file(scratch / "lib" / linking::kRunnerDll, runner);
     const auto block = pack({"--exe", "bin/tool.exe", "--dir", (scratch / "tree").string(), "--launcher-dir",
                              (scratch / "lib").string()},
                             scratch / "payload.bin");
@@ -227,7 +228,7 @@ std::vector<std::string> with_output(std::vector<std::string> arguments, const f
 
 // --exe with the files of the sample tree and a runner DLL beside it.
 std::vector<std::string> program_args(const fs::path& root, const std::string& program) {
-    write_file(root / "lib" / "kelvor-runner.dll", testing::dll_image());
+    write_file(root / "lib" / linking::kRunnerDll, testing::dll_image());
     return {"--exe", program, "--dir", (root / "tree").string(), "--launcher-dir", (root / "lib").string()};
 }
 
@@ -375,7 +376,9 @@ const BadInput kBadInputs[] = {
      },
      "would both be packed as 'shaped.exe.kelvor-runner.dll'"},
     {"output is the runner DLL",
-     [](const fs::path& root) { return with_output(program_args(root, "app.dll"), root / "lib" / "kelvor-runner.dll"); },
+     [](const fs::path& root) {
+         return with_output(program_args(root, "app.dll"), root / "lib" / linking::kRunnerDll);
+     },
      "is the file given with --launcher-dir"},
 };
 
@@ -400,14 +403,10 @@ TEST_P(PackRejects, WithOneMessageAndNoOutput) {
 INSTANTIATE_TEST_SUITE_P(BadInputs, PackRejects, ::testing::ValuesIn(kBadInputs),
                          [](const ::testing::TestParamInfo<BadInput>& param) { return testing::case_name(param.param.label); });
 
-// Root reads whatever the permissions say, so as root the tool is run as nobody (setpriv drops
-// the user, groups and capabilities) over a scratch tree that nobody may enter.
+// Run as a user who may not read them (as nobody when the tests run as root).
 TEST(PackInputs, UnreadableFilesAndFoldersAreNamed) {
-    std::vector<std::string> as_user;
-    if (geteuid() == 0) {
-        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv to drop it";
-        as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    }
+    const auto as_user = testing::as_unprivileged_user();
+    if (!as_user) GTEST_SKIP() << "running as root without setpriv to drop it";
     ScratchDirectory scratch;
     fs::permissions(scratch.path(), fs::perms::all);
     make_sample_tree(scratch / "tree");
@@ -423,7 +422,7 @@ TEST(PackInputs, UnreadableFilesAndFoldersAreNamed) {
         fs::permissions(unreadable, fs::perms::none);
         auto arguments = with_output(tree_args(scratch.path()), scratch / "payload.bin");
         arguments.insert(arguments.begin(), "pack");
-        const auto run = testing::run_tool_under(as_user, arguments);
+        const auto run = testing::run_tool_under(*as_user, arguments);
         fs::permissions(unreadable, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
         EXPECT_EQ(run.exit_code, 1) << unreadable;
         EXPECT_NE(run.err.find(message + unreadable.string() + "': Permission denied"), std::string::npos) << run.err;

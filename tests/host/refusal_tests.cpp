@@ -126,6 +126,20 @@ const Refusal kRefusals[] = {
          return build(root, {"--icon", icons_with(root, "icon-16.png", testing::png_image(16, 16, 200 << 20)).string()});
      },
      "icon-16.png' has more image data than its header declares 1040 bytes of image data for 16x16 pixels"},
+    // The system's reason when the tool's own files cannot be written or its programs started.
+    {"embed into a folder that is not there",
+     [](const fs::path& root) {
+         return std::vector<std::string>{"embed", "--payload", (root / "app.dll").string(), "--output-dir",
+                                         (root / "missing").string(), "--name", "App.exe"};
+     },
+     "missing/image-data.S': No such file or directory"},
+    {"build with a compiler that cannot be started",
+     [](const fs::path& root) {
+         testing::write_file(root / "not-a-program", "not a program");
+         fs::permissions(root / "not-a-program", fs::perms::owner_all);
+         return build(root, {"--cc", (root / "not-a-program").string()});
+     },
+     "/not-a-program: Exec format error"},
     // extract checks its target before it decodes anything: the payload here is damaged.
     {"extract to ''", extracting_damaged_to(""), "-o '' does not name a directory of its own"},
     {"extract to '.'", extracting_damaged_to("."), "-o '.' does not name a directory of its own"},

@@ -46,8 +46,8 @@ void write_file(const fs::path& path, const std::string& contents) {
 }
 
 void write_launcher_library(const fs::path& launcher_directory) {
-    for (const char* library : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-        write_file(launcher_directory / linking::kDefaultCpu / library, "");
+    for (const char* archive : linking::kLauncherArchives) {
+        write_file(launcher_directory / linking::kDefaultCpu / ("lib" + std::string(archive) + ".a"), "");
     }
 }
 
@@ -123,6 +123,12 @@ ToolRun run_tool_under(const std::vector<std::string>& command, const std::vecto
 }
 
 ToolRun run_tool(const std::vector<std::string>& arguments) { return run_tool_under({}, arguments); }
+
+std::optional<std::vector<std::string>> as_unprivileged_user() {
+    if (geteuid() != 0) return std::vector<std::string>{};
+    if (access("/usr/bin/setpriv", X_OK) != 0) return std::nullopt;
+    return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+}
 
 pid_t start_tool(const std::vector<std::string>& arguments, const fs::path& temporary) {
     std::vector<std::string> all{KELVOR_ONEFILE_TOOL_PATH};

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -46,6 +47,12 @@ ToolRun run_tool(const std::vector<std::string>& arguments);
 
 // The same, with the command put in front of the tool (such as setpriv, to drop privileges).
 ToolRun run_tool_under(const std::vector<std::string>& command, const std::vector<std::string>& arguments);
+
+// Root reads whatever the permissions say, so as root the tool is run as nobody: this is the
+// command to put in front of it (setpriv, dropping the user, groups and capabilities), empty for
+// a user who is not root, and nothing as root without setpriv. What the tool must reach then
+// needs permissions for others.
+std::optional<std::vector<std::string>> as_unprivileged_user();
 
 // Starts the tool with the signals at their defaults (a caller may have ignored some, which
 // the tool keeps), its standard streams on /dev/null and TMPDIR set to temporary; returns its

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,18 @@ void write_all(int descriptor, const void* data, std::size_t count, const std::f
         bytes += written;
         count -= static_cast<std::size_t>(written);
     }
+}
+
+void write_whole_file(const std::filesystem::path& path, const void* data, std::size_t count) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) fail(path, "write", errno);
+    try {
+        write_all(descriptor, data, count, path);
+    } catch (...) {
+        close(descriptor);
+        throw;
+    }
+    if (close(descriptor) != 0) fail(path, "write", errno);
 }
 
 void AtomicOutputFile::write(const void* data, std::size_t count) { write_all(descriptor_, data, count, target_); }

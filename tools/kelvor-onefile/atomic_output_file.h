@@ -13,6 +13,11 @@ namespace kelvor {
 // system's reason.
 void write_all(int descriptor, const void* data, std::size_t count, const std::filesystem::path& path);
 
+// Writes a file that holds exactly these bytes, replacing one of that name, for the tool's own
+// working files (no atomic replacement); throws ToolError as write_all does, for a failing
+// close too.
+void write_whole_file(const std::filesystem::path& path, const void* data, std::size_t count);
+
 class AtomicOutputFile {
 public:
     enum class Mode { data, executable };

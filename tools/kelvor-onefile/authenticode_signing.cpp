@@ -61,21 +61,25 @@ void check_passphrase_file(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string signing_options_help() {
-    return
-    "  --sign-key KEY             sign the executable with Authenticode (through osslsigncode),\n"
-    "                             with this private key (PEM or DER)\n"
-    "  --sign-cert CERT           the key's certificate, any intermediate ones after it (PEM or DER)\n"
-    "  --sign-pass-file FILE      the passphrase of an encrypted key: the whole of FILE, less a\n"
-    "                             line end at its end (never put on a command line)\n"
-    "  --sign-timestamp URL       countersign by this RFC 3161 timestamp server, so the signature\n"
-    "                             stays valid after the certificate expires; each build then\n"
-    "                             differs. Without it, the signature records SOURCE_DATE_EPOCH\n"
-    "                             when set (the same inputs and RSA key give the same bytes),\n"
-    "                             else the time of the build\n"
-    "  --sign-timeout SECONDS     give up signing, and the build, after this many seconds\n"
-    "                             (default " + std::to_string(kDefaultSigningTimeout) +
-    "; a timestamp server normally answers within seconds)\n";
+OptionTable signing_options() {
+    return {
+        {{"--sign-key"}, "KEY",
+         std::string("sign the executable with Authenticode (through ") + kSigner +
+             "),\nwith this private key (PEM or DER)"},
+        {{"--sign-cert"}, "CERT", "the key's certificate, any intermediate ones after it (PEM or DER)"},
+        {{"--sign-pass-file"}, "FILE",
+         "the passphrase of an encrypted key: the whole of FILE, less a\n"
+         "line end at its end (never put on a command line)"},
+        {{"--sign-timestamp"}, "URL",
+         "countersign by this RFC 3161 timestamp server, so the signature\n"
+         "stays valid after the certificate expires; each build then\n"
+         "differs. Without it, the signature records SOURCE_DATE_EPOCH\n"
+         "when set (the same inputs and RSA key give the same bytes),\n"
+         "else the time of the build"},
+        {{"--sign-timeout"}, "SECONDS",
+         "give up signing, and the build, after this many seconds\n(default " +
+             std::to_string(kDefaultSigningTimeout) + "; a timestamp server normally answers within seconds)"},
+    };
 }
 
 std::optional<Signing> signing_from(const CommandLine& line) {

@@ -13,15 +13,12 @@
 
 namespace kelvor {
 
-inline const std::vector<std::string> kSigningOptions = {"--sign-key", "--sign-cert", "--sign-pass-file",
-                                                         "--sign-timestamp", "--sign-timeout"};
-
 // How long signing may take, timestamp server included, unless --sign-timeout says otherwise:
 // a timestamp server answers within seconds, and hashing even the largest image takes less.
 constexpr int kDefaultSigningTimeout = 120;
 
-// The help lines of those options.
-std::string signing_options_help();
+// --sign-key, --sign-cert, --sign-pass-file, --sign-timestamp and --sign-timeout.
+OptionTable signing_options();
 
 struct Signing {
     std::filesystem::path key;

@@ -8,6 +8,7 @@
 #include "file_contents.h"
 #include "icon_set.h"
 #include "image_sources.h"
+#include "launcher_linking.h"
 #include "pack_options.h"
 #include "temporary_directory.h"
 #include "tool_error.h"
@@ -28,36 +29,33 @@ const char kBuildHelp[] =
     "Every input is checked first, as 'pack' checks it (see 'kelvor-onefile pack --help'), with\n"
     "the strings and icons; nothing is written, and nothing temporary is left, when one fails or\n"
     "when the build is interrupted.\n"
-    "\n"
-    "  --app APP.dll              the application DLL, which exports run_code\n"
-    "  --exe PROGRAM.exe          or an ordinary 64-bit program: its path relative to DIR\n"
-    "  --dir DIR                  the files that ship beside it\n"
-    "  -o, --output App.exe       the executable to write\n"
-    "  --console                  a console-subsystem executable, for command-line programs\n"
-    "                             (default: the GUI subsystem, which a shell does not wait for)\n";
+    "\n";
 
-const char kBuildToolHelp[] =
-    "  --level N                  zstd compression level (default 19)\n"
-    "  --threads N                compression threads (default: one per core)\n"
-    "  --window-log N             window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
-    "                             the whole payload, at most 2^24: a larger window decodes slower)\n"
-    "  --launcher-dir DIR         the runner DLL, and the launcher library in DIR/LEVEL/\n"
-    "                             (default: lib/kelvor-onefile beside bin/)\n"
-    "  --cc PROGRAM               the cross compiler (default x86_64-w64-mingw32-g++-posix on PATH)\n"
-    "  --windres PROGRAM          the resource compiler (default x86_64-w64-mingw32-windres)\n"
-    "  -h, --help                 show this help\n";
+OptionTable build_command_options() {
+    OptionTable options = joined(input_options(), {
+        {{"-o", "--output"}, "App.exe", "the executable to write"},
+        {{"--console"}, "",
+         "a console-subsystem executable, for command-line programs\n"
+         "(default: the GUI subsystem, which a shell does not wait for)"},
+        cpu_level_option(),
+    });
+    options = joined(joined(joined(options, build_string_options()), signing_options()), pack_tuning_options());
+    return joined(options,
+                  {launcher_directory_option("the runner DLL, and the launcher library in DIR/LEVEL/"),
+                   {{"--cc"}, "PROGRAM",
+                    "the cross compiler (default " + std::string(linking::kCxxCompilers[0]) + " on PATH)"},
+                   {{"--windres"}, "PROGRAM",
+                    "the resource compiler (default " + std::string(linking::kResourceCompiler) + ")"},
+                   help_option()});
+}
 
 }  // namespace
 
 int run_build(const std::vector<std::string>& arguments) {
-    std::set<std::string> value_options = {"--app", "--exe", "--dir", "-o", "--output", "--level", "--threads",
-                                           "--window-log", "--launcher-dir", "--cc", "--windres", "--cpu"};
-    value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
-    value_options.insert(kSigningOptions.begin(), kSigningOptions.end());
-    const CommandLine line("build", arguments, value_options, {"--console", "-h", "--help"});
+    const OptionTable options = build_command_options();
+    const CommandLine line("build", arguments, options);
     if (line.wants_help()) {
-        std::printf("%s%s%s%s%s", kBuildHelp, cpu_level_help().c_str(), build_string_options_help().c_str(),
-                    signing_options_help().c_str(), kBuildToolHelp);
+        std::printf("%s%s", kBuildHelp, options_help(options).c_str());
         return 0;
     }
     line.refuse_positional();

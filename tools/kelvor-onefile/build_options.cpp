@@ -1,6 +1,7 @@
 #include "build_options.h"
 
 #include "icon_set.h"
+#include "launcher_linking.h"
 #include "path_template_rules.h"
 #include "paths/path_template_variables.h"
 #include "tool_paths.h"
@@ -8,25 +9,31 @@
 
 namespace kelvor {
 
-std::string build_string_options_help() {
-    return
-    "  --company TEXT             company name ({COMPANY}, CompanyName)\n"
-    "  --product TEXT             product name ({PRODUCT}, ProductName)\n"
-    "  --version N.N.N.N          file version ({VERSION}, {FILE_VERSION}, FileVersion)\n"
-    "  --product-version N.N.N.N  product version ({PRODUCT_VERSION}, ProductVersion)\n"
-    "  --description TEXT         FileDescription (default: the product name)\n"
-    "                             The version resource holds company, product, versions,\n"
-    "                             description and the output's file name (twice) in at most\n"
-    "                             " + std::to_string(kVersionStringsLimit) + " UTF-16 units together.\n"
-    "  --icon DIR|FILE.ico        seven PNG icons (16 to 256 pixels square) or an .ico of them;\n"
-    "                             each image at most " + std::to_string(kIconImageLimit) + " bytes, its image data\n"
-    "                             inflating to exactly what its header declares\n"
-    "  --template TEMPLATE        where to unpack (default " + std::string(path_template_language::default_template) + ");\n"
-    "                             its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"
-    "                             not hold \" < > | ? *, control characters or a ':' but a drive's,\n"
-    "                             nor a part that is a device name (CON, nul.txt), ends in a dot or a\n"
-    "                             space or can be longer than 255 characters, nor be able to grow\n"
-    "                             longer than " + std::to_string(kTargetDirectoryCapacity) + " characters\n";
+OptionTable build_string_options() {
+    const std::string version_numbers = "N[.N[.N[.N]]]";
+    return {
+        {{"--company"}, "TEXT", "company name ({COMPANY}, CompanyName)"},
+        {{"--product"}, "TEXT", "product name ({PRODUCT}, ProductName)"},
+        {{"--version"}, version_numbers,
+         "file version ({VERSION}, {FILE_VERSION}, FileVersion);\nthe numbers left out are 0"},
+        {{"--product-version"}, version_numbers, "product version ({PRODUCT_VERSION}, ProductVersion)"},
+        {{"--description"}, "TEXT",
+         "FileDescription (default: the product name)\n"
+         "The version resource holds company, product, versions,\n"
+         "description and the output's file name (twice) in at most\n" +
+             std::to_string(kVersionStringsLimit) + " UTF-16 units together."},
+        {{"--icon"}, "DIR|FILE.ico",
+         "PNG icons, one of each size (" + icon_sizes_text() +
+             "\npixels square), or an .ico of them; each image at most " + std::to_string(kIconImageLimit) +
+             "\nbytes, its image data inflating to exactly what its header declares"},
+        {{"--template"}, "TEMPLATE",
+         "where to unpack (default " + std::string(path_template_language::default_template) + ");\n"
+         "its last part must hold {RANDOM}, {TIME_US} or {TIME}, and it may\n"
+         "not hold \" < > | ? *, control characters or a ':' but a drive's,\n"
+         "nor a part that is a device name (CON, nul.txt), ends in a dot or a\n"
+         "space or can be longer than " + std::to_string(kLongestPathPart) + " characters, nor be able to grow\n"
+         "longer than " + std::to_string(target_directory_capacity) + " characters"},
+    };
 }
 
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name) {
@@ -44,7 +51,7 @@ BuildStrings build_strings_from(const CommandLine& line, const std::string& file
 
 std::filesystem::path icon_source(const CommandLine& line) {
     if (const auto icon = line.value("--icon")) return *icon;
-    return installation_path("share/kelvor-onefile/icons");
+    return installation_path(linking::kIconsDirectory);
 }
 
 }  // namespace kelvor

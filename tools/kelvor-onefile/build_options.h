@@ -11,11 +11,9 @@
 
 namespace kelvor {
 
-inline const std::vector<std::string> kBuildStringOptions = {
-    "--company", "--product", "--version", "--product-version", "--description", "--icon", "--template"};
-
-// The help lines of those options, with the version resource's limit.
-std::string build_string_options_help();
+// --company, --product, --version, --product-version, --description, --icon and --template,
+// with the limits they are checked against in their help.
+OptionTable build_string_options();
 
 // The strings from the command line, for an executable of this file name.
 BuildStrings build_strings_from(const CommandLine& line, const std::string& file_name);

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -7,9 +8,52 @@
 
 namespace kelvor {
 
+namespace {
+
+// Help text starts in the column after the widest label up to this width; a wider label has its
+// text on the next line.
+constexpr size_t kWidestLabelInline = 24;
+
+std::string label_of(const OptionSpec& option) {
+    std::string label;
+    for (const auto& name : option.names) label += (label.empty() ? "" : ", ") + name;
+    return option.value.empty() ? label : label + " " + option.value;
+}
+
+}  // namespace
+
+OptionSpec help_option() { return {{"-h", "--help"}, "", "show this help"}; }
+
+OptionTable joined(OptionTable first, const OptionTable& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::string options_help(const OptionTable& options) {
+    size_t width = 0;
+    for (const auto& option : options) {
+        const size_t length = label_of(option).size();
+        if (length <= kWidestLabelInline) width = std::max(width, length);
+    }
+    const std::string indent(2 + width + 2, ' ');
+    std::string help;
+    for (const auto& option : options) {
+        const std::string label = "  " + label_of(option);
+        help += label.size() + 2 <= indent.size() ? label + std::string(indent.size() - label.size(), ' ')
+                                                  : label + "\n" + indent;
+        for (const char c : option.help) help += c == '\n' ? "\n" + indent : std::string(1, c);
+        help += '\n';
+    }
+    return help;
+}
+
 CommandLine::CommandLine(const std::string& command, const std::vector<std::string>& arguments,
-                         const std::set<std::string>& value_options, const std::set<std::string>& flag_options)
+                         const OptionTable& options)
     : command_(command) {
+    std::set<std::string> value_options, flag_options;
+    for (const auto& option : options) {
+        (option.value.empty() ? flag_options : value_options).insert(option.names.begin(), option.names.end());
+    }
     bool options_ended = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];

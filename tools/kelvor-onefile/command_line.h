@@ -1,5 +1,6 @@
 // A small command-line reader for the subcommands: "--name value", "--name=value", "-o value",
-// flags, and positional arguments. Unknown options are usage errors.
+// flags, and positional arguments. Unknown options are usage errors. A command's options are
+// one table, which both the reader and the command's help are made from.
 #pragma once
 
 #include <map>
@@ -11,11 +12,29 @@
 
 namespace kelvor {
 
+// One option: its names ("-o", "--output"), what its value is called in the help (empty for a
+// flag, which takes none) and its help text, whose lines ('\n') after the first continue under
+// it.
+struct OptionSpec {
+    std::vector<std::string> names;
+    std::string value;
+    std::string help;
+};
+using OptionTable = std::vector<OptionSpec>;
+
+// -h, --help, which every command takes.
+OptionSpec help_option();
+// first followed by second.
+OptionTable joined(OptionTable first, const OptionTable& second);
+
+// The help lines of the options, in the table's order: each option's names and value, then its
+// text in one column ("  -o, --output FILE   the payload block to write").
+std::string options_help(const OptionTable& options);
+
 class CommandLine {
 public:
-    // value_options take a value; flag_options do not. Throws UsageError.
-    CommandLine(const std::string& command, const std::vector<std::string>& arguments,
-                const std::set<std::string>& value_options, const std::set<std::string>& flag_options);
+    // The options of the table, by any of their names. Throws UsageError.
+    CommandLine(const std::string& command, const std::vector<std::string>& arguments, const OptionTable& options);
 
     bool has(const std::string& option) const;
     std::optional<std::string> value(const std::string& option) const;

@@ -16,19 +16,24 @@ const char kEmbedHelp[] =
     "Writes the sources that, linked with the launcher library, make one executable:\n"
     "DIR/image-data.S (the payload and the build-time strings) and DIR/resources.rc with its\n"
     "icon and manifest. The CMake function kelvor_add_onefile runs this.\n"
-    "\n"
-    "  --payload FILE           the payload block (from 'kelvor-onefile pack')\n"
-    "  --output-dir DIR         where to write the sources (an existing directory)\n"
-    "  --name FILE.exe          the executable's file name, for its version resource\n";
+    "\n";
+
+OptionTable embed_command_options() {
+    const OptionTable options = {
+        {{"--payload"}, "FILE", "the payload block (from 'kelvor-onefile pack')"},
+        {{"--output-dir"}, "DIR", "where to write the sources (an existing directory)"},
+        {{"--name"}, "FILE.exe", "the executable's file name, for its version resource"},
+    };
+    return joined(joined(options, build_string_options()), {help_option()});
+}
 
 }  // namespace
 
 int run_embed(const std::vector<std::string>& arguments) {
-    std::set<std::string> value_options = {"--payload", "--output-dir", "--name"};
-    value_options.insert(kBuildStringOptions.begin(), kBuildStringOptions.end());
-    const CommandLine line("embed", arguments, value_options, {"-h", "--help"});
+    const OptionTable options = embed_command_options();
+    const CommandLine line("embed", arguments, options);
     if (line.wants_help()) {
-        std::printf("%s%s  -h, --help                 show this help\n", kEmbedHelp, build_string_options_help().c_str());
+        std::printf("%s%s", kEmbedHelp, options_help(options).c_str());
         return 0;
     }
     line.refuse_positional();

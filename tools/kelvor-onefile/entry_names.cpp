@@ -80,7 +80,7 @@ std::u16string case_folded(const std::u16string& name) {
             const wint_t upper = towupper_l(static_cast<wint_t>(c), utf8);
             folded.push_back(upper <= 0xFFFF ? static_cast<char16_t>(upper) : c);
         } else {
-            folded.push_back(entry_name_rules::ascii_upper(c));
+            folded.push_back(ascii_upper(c));
         }
     }
     return folded;

@@ -26,9 +26,9 @@ const char kExtractHelp[] =
     "extracting never mixes a payload's files with others nor replaces any. The files are\n"
     "written into DIR.tmp-XXXXXX beside it, which becomes DIR only once every file is written\n"
     "and the block has proved whole; on any failure, or when interrupted, nothing is left.\n"
-    "\n"
-    "  -o, --output DIR   the directory to write\n"
-    "  -h, --help         show this help\n";
+    "\n";
+
+const OptionTable kExtractOptions = {{{"-o", "--output"}, "DIR", "the directory to write"}, help_option()};
 
 // Checked before anything is read. The files are written beside the target and renamed to
 // it, so it must be named by a name of its own: not "", ".", ".." or "/". A directory that
@@ -46,7 +46,9 @@ fs::path checked_target(const std::string& output) {
     const auto status = fs::symlink_status(target, error);
     if (!fs::exists(status)) return target;
     if (!fs::is_directory(status)) throw ToolError(shown + " exists and is not a directory");
-    if (!fs::is_empty(target, error)) {
+    const bool empty = fs::is_empty(target, error);
+    if (error) throw ToolError("cannot read the directory " + shown + ": " + error.message());
+    if (!empty) {
         throw ToolError(shown + " is not empty; extract writes into a new or empty directory only, so that it holds "
                                 "what the payload carries and nothing of it replaces a file");
     }
@@ -56,9 +58,9 @@ fs::path checked_target(const std::string& output) {
 }  // namespace
 
 int run_extract(const std::vector<std::string>& arguments) {
-    const CommandLine line("extract", arguments, {"-o", "--output"}, {"-h", "--help"});
+    const CommandLine line("extract", arguments, kExtractOptions);
     if (line.wants_help()) {
-        std::fputs(kExtractHelp, stdout);
+        std::printf("%s%s", kExtractHelp, options_help(kExtractOptions).c_str());
         return 0;
     }
     if (line.positional().size() != 1) throw UsageError("extract: give exactly one FILE");

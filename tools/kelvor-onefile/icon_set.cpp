@@ -22,7 +22,7 @@ constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1
 constexpr std::size_t kIcoHeaderBytes = 6;  // ICONDIR
 constexpr std::size_t kIcoEntryBytes = 16;  // ICONDIRENTRY
 constexpr std::uint32_t kBitmapInfoHeaderBytes = 40;
-// An .ico holds the seven images and its directory.
+// An .ico holds one image of each size and its directory.
 constexpr std::uint64_t kIcoFileLimit =
     std::size(kIconSizes) * (kIconImageLimit + kIcoEntryBytes) + kIcoHeaderBytes;
 
@@ -47,9 +47,7 @@ std::string listed(const std::vector<std::string>& items, const char* last_separ
 
 // Appended to every message about sizes, so that the user learns what a whole set is.
 std::string what_a_set_is() {
-    std::vector<std::string> sizes;
-    for (const int size : kIconSizes) sizes.push_back(std::to_string(size));
-    return "(an icon set is one PNG image of each size: " + listed(sizes, " and ") + " pixels square)";
+    return "(an icon set is one PNG image of each size: " + icon_sizes_text() + " pixels square)";
 }
 
 std::string square(std::uint32_t size) { return std::to_string(size) + "x" + std::to_string(size); }
@@ -253,8 +251,8 @@ std::vector<NamedImage> ico_images(const fs::path& path) {
     const Bytes ico = read_whole_file(path, kIcoFileLimit, "an icon file");
     const std::string shown = quoted(path);
     if (has_png_signature(ico)) {
-        throw ToolError(shown + " is a PNG image, not an .ico file; give a directory of seven PNG files or an "
-                                ".ico file");
+        throw ToolError(shown + " is a PNG image, not an .ico file; give a directory of PNG files, one of each "
+                                "size, or an .ico file " + what_a_set_is());
     }
     if (ico.size() < kIcoHeaderBytes || little_endian(ico, 0, 2) != 0 || little_endian(ico, 2, 2) != 1) {
         throw ToolError(shown + " is not an .ico file");
@@ -296,6 +294,12 @@ std::vector<IconImage> complete_set(std::vector<NamedImage> named, const std::st
 }
 
 }  // namespace
+
+std::string icon_sizes_text() {
+    std::vector<std::string> sizes;
+    for (const int size : kIconSizes) sizes.push_back(std::to_string(size));
+    return listed(sizes, " and ");
+}
 
 std::vector<IconImage> read_icon_set(const fs::path& directory_or_ico) {
     std::error_code not_a_directory;

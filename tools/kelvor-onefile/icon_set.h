@@ -5,13 +5,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
+
+#include "launcher_linking.h"
 
 namespace kelvor {
 
-// The icon group of a launcher executable: seven PNG images, 16, 24, 32, 48, 64, 128 and 256
-// pixels square. Windows picks from these for every view and display scale.
-constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+// The icon group of a launcher executable: one PNG image of each of these sizes, in pixels
+// square (cmake/KelvorOnefileLinking.cmake names them). Windows picks from these for every
+// view and display scale.
+using linking::kIconSizes;
+// The sizes in words, "16, 24, ... and 256", for messages and help.
+std::string icon_sizes_text();
 
 // The most bytes one PNG image of a set may have: far more than any image of 256 pixels square
 // needs (its pixels take 256 KiB uncompressed, 512 KiB at 16 bits a channel).
@@ -22,9 +28,9 @@ struct IconImage {
     std::vector<unsigned char> png;
 };
 
-// Reads a user's icons: a directory holding exactly seven PNG files (any names ending in .png,
-// in any case; other files are ignored), one of each size; or an .ico file whose images are
-// PNGs of exactly those seven sizes. Each PNG must have its signature, IHDR as its first chunk,
+// Reads a user's icons: a directory holding exactly one PNG file of each size (any names ending
+// in .png, in any case; other files are ignored); or an .ico file whose images are PNGs of
+// exactly those sizes. Each PNG must have its signature, IHDR as its first chunk,
 // width equal to height, chunks that run whole to IEND, image data that inflates to exactly
 // what IHDR declares, and at most kIconImageLimit bytes. Throws ToolError with one message
 // naming the file and the problem. Returns the images ordered by size.

@@ -1,8 +1,7 @@
 #include "image_sources.h"
 
-#include <fstream>
-
 #include "application_manifest.h"
+#include "atomic_output_file.h"
 #include "icon_set.h"
 #include "interruption.h"
 #include "path_template_rules.h"
@@ -17,9 +16,7 @@ namespace {
 // The directory is a temporary one (see TemporariesLock).
 void write_bytes(const std::filesystem::path& path, const void* data, size_t size) {
     TemporariesLock held;
-    std::ofstream file(path, std::ios::binary);
-    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!file) throw ToolError("cannot write '" + path.string() + "'");
+    write_whole_file(path, data, size);
 }
 
 void write_text(const std::filesystem::path& path, const std::string& text) {

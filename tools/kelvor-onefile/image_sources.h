@@ -18,8 +18,8 @@ struct ImageSources {
 // the launcher's own rules) and throws ToolError naming the first problem.
 void check_build_strings(const BuildStrings& strings);
 
-// icon: a directory of seven PNGs or an .ico file. Throws ToolError for bad strings or icons,
-// before anything is written.
+// icon: a directory of PNGs, one of each icon size, or an .ico file. Throws ToolError for bad
+// strings or icons, before anything is written.
 ImageSources write_image_sources(const std::filesystem::path& directory, const std::filesystem::path& payload,
                                  const BuildStrings& strings, const std::filesystem::path& icon);
 

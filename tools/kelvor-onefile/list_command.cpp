@@ -20,15 +20,15 @@ const char kListHelp[] =
     "part that is wrong, and so is what the launcher would refuse: a payload with no entries,\n"
     "an entry name that leads out of its directory or into a device ('..\\x', 'C:\\x', 'CON').\n"
     "FILE must be a regular file.\n"
-    "\n"
-    "  -h, --help   show this help\n";
+    "\n";
 
 }  // namespace
 
 int run_list(const std::vector<std::string>& arguments) {
-    const CommandLine line("list", arguments, {}, {"-h", "--help"});
+    const OptionTable options = {help_option()};
+    const CommandLine line("list", arguments, options);
     if (line.wants_help()) {
-        std::fputs(kListHelp, stdout);
+        std::printf("%s%s", kListHelp, options_help(options).c_str());
         return 0;
     }
     if (line.positional().size() != 1) throw UsageError("list: give exactly one FILE");

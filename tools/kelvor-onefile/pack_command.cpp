@@ -1,11 +1,10 @@
 #include <cstdio>
-#include <zstd.h>
 
 #include "atomic_output_file.h"
 #include "command_line.h"
 #include "commands.h"
 #include "pack_options.h"
-#include "payload/payload_format.h"
+#include "tool_paths.h"
 
 namespace kelvor {
 
@@ -25,28 +24,24 @@ const char kPackHelp[] =
     "exports run_code, PROGRAM.exe a 64-bit Windows program inside DIR; every file must be a\n"
     "regular file that can be read, under a name that Windows reads as it is (no device names\n"
     "such as CON, 'NUL .txt' or COM1); the output may not be an input nor lie inside DIR.\n"
-    "\n"
-    "  --app APP.dll       the application DLL, which exports run_code (64-bit)\n"
-    "  --exe PROGRAM.exe   or an ordinary program (64-bit): its path relative to DIR\n"
-    "  --dir DIR           the files that ship beside it (a DLL inside DIR is packed once)\n"
-    "  -o, --output FILE   the payload block to write\n"
-    "  --level N           zstd compression level (default 19)\n"
-    "  --threads N         compression threads (default: one per core)\n"
-    "  --window-log N      window of 2^N bytes, 10 to 27 (default: the smallest that holds\n"
-    "                      the whole payload, at most 2^24: a larger window decodes slower)\n"
-    "  --no-content-size   leave the decoded size out of the frame header\n"
-    "  --launcher-dir DIR  where the runner DLL is (default: lib/kelvor-onefile beside bin/)\n"
-    "  -h, --help          show this help\n";
+    "\n";
+
+OptionTable pack_command_options() {
+    OptionTable options = joined(input_options(), {{{"-o", "--output"}, "FILE", "the payload block to write"}});
+    options = joined(options, pack_tuning_options());
+    options.push_back({{"--no-content-size"}, "", "leave the decoded size out of the frame header"});
+    options.push_back(launcher_directory_option("where the runner DLL is"));
+    options.push_back(help_option());
+    return options;
+}
 
 }  // namespace
 
 int run_pack(const std::vector<std::string>& arguments) {
-    const CommandLine line("pack", arguments,
-                           {"--app", "--exe", "--dir", "-o", "--output", "--level", "--threads", "--window-log",
-                            "--launcher-dir"},
-                           {"--no-content-size", "-h", "--help"});
+    const OptionTable table = pack_command_options();
+    const CommandLine line("pack", arguments, table);
     if (line.wants_help()) {
-        std::fputs(kPackHelp, stdout);
+        std::printf("%s%s", kPackHelp, options_help(table).c_str());
         return 0;
     }
     line.refuse_positional();

@@ -9,6 +9,26 @@
 
 namespace kelvor {
 
+OptionTable input_options() {
+    return {
+        {{"--app"}, "APP.dll", "the application DLL, which exports run_code (64-bit)"},
+        {{"--exe"}, "PROGRAM.exe", "or an ordinary program (64-bit): its path relative to DIR"},
+        {{"--dir"}, "DIR", "the files that ship beside it (a DLL inside DIR is packed once)"},
+    };
+}
+
+OptionTable pack_tuning_options() {
+    return {
+        {{"--level"}, "N", "zstd compression level (default " + std::to_string(PackOptions{}.level) + ")"},
+        {{"--threads"}, "N", "compression threads (default: one per core)"},
+        {{"--window-log"}, "N",
+         "window of 2^N bytes, " + std::to_string(ZSTD_WINDOWLOG_MIN) + " to " +
+             std::to_string(payload_format::max_window_log) +
+             " (default: the smallest that holds\nthe whole payload, at most 2^" +
+             std::to_string(default_window_log_limit) + ": a larger window decodes slower)"},
+    };
+}
+
 PackOptions pack_options_from(const CommandLine& line) {
     PackOptions options;
     options.level = line.number("--level", ZSTD_minCLevel(), ZSTD_maxCLevel()).value_or(options.level);

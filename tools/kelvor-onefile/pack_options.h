@@ -10,7 +10,11 @@
 
 namespace kelvor {
 
-// --level, --threads and --window-log; the rest of PackOptions keeps its defaults.
+// --app, --exe and --dir, which entries_from reads.
+OptionTable input_options();
+// --level, --threads and --window-log, with their defaults and limits in their help.
+OptionTable pack_tuning_options();
+// Their values; the rest of PackOptions keeps its defaults.
 PackOptions pack_options_from(const CommandLine& line);
 
 // The entries of --app and --dir (see collect_entries), once the output has been checked

@@ -1,11 +1,11 @@
 #include "path_template_rules.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "paths/ascii_case.h"
 #include "payload/entry_name_rules.h"
 #include "paths/path_template_variables.h"
 #include "paths/random_text.h"
@@ -19,9 +19,6 @@ namespace {
 using path_template_language::ValueKind;
 using path_template_language::Variable;
 using path_template_language::VariableInfo;
-
-// Windows takes at most this many characters in one part of a path.
-constexpr size_t kLongestPart = 255;
 
 // The most characters a run-time value can have, as the launcher writes it: {PID} in "%ld" of
 // a 32-bit number ("-2147483648"), {RANDOM} in base64, {TIME_US} in "%06ld" of the microseconds
@@ -46,7 +43,7 @@ size_t utf16_units(const std::string& utf8) {
 
 std::string upper_case(const std::string& text) {
     std::string upper;
-    for (const char c : text) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    for (const char c : text) upper.push_back(ascii_upper(c));
     return upper;
 }
 
@@ -146,11 +143,11 @@ public:
         size_t longest = 0;
         for (const auto& component : components_) longest += longest_length(component) + 1;
         longest -= 1;  // the separators between the parts
-        if (longest > kTargetDirectoryCapacity) {
+        if (longest > target_directory_capacity) {
             throw ToolError(shown_ + ": it can be " + std::to_string(longest) +
                             " characters long, with the build-time values put in and the run-time ones at their "
                             "longest ({PID} 11, {RANDOM} 11, {TIME_US} 6, {TIME} 19, paths counted empty); the "
-                            "launcher's target directory holds at most " + std::to_string(kTargetDirectoryCapacity));
+                            "launcher's target directory holds at most " + std::to_string(target_directory_capacity));
         }
     }
 
@@ -185,9 +182,9 @@ private:
         if (ends_in_dot_or_space(component)) {
             throw ToolError(part + " ends in a dot or a space, which Windows drops from a path");
         }
-        if (const size_t length = longest_length(component); length > kLongestPart) {
+        if (const size_t length = longest_length(component); length > kLongestPathPart) {
             throw ToolError(part + " can be " + std::to_string(length) + " characters long; Windows takes at most " +
-                            std::to_string(kLongestPart) + " in one part of a path");
+                            std::to_string(kLongestPathPart) + " in one part of a path");
         }
     }
 

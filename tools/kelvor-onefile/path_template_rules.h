@@ -8,11 +8,13 @@
 #include <map>
 #include <string>
 
+// The launcher expands the template into a buffer of target_directory_capacity UTF-16 units.
+#include "bootstrap/target_directory_capacity.h"
+
 namespace kelvor {
 
-// The launcher expands the template into a buffer of this many UTF-16 units.
-constexpr size_t kTargetDirectoryCapacity = 4096;
-
+// Windows takes at most this many characters in one part of a path.
+constexpr size_t kLongestPathPart = 255;
 
 // The build-time values of COMPANY, PRODUCT, VERSION, FILE_VERSION and PRODUCT_VERSION, by
 // those names.

@@ -24,7 +24,7 @@ std::filesystem::path installation_path(const std::string& relative) {
 }
 
 std::filesystem::path launcher_directory(const std::optional<std::string>& given) {
-    return given ? std::filesystem::path(*given) : installation_path("lib/kelvor-onefile");
+    return given ? std::filesystem::path(*given) : installation_path(linking::kLauncherDirectory);
 }
 
 std::string cpu_level(const std::optional<std::string>& given) {
@@ -37,32 +37,32 @@ std::string cpu_level(const std::optional<std::string>& given) {
     throw UsageError("--cpu: '" + *given + "' is not a processor level (" + levels + ")");
 }
 
-std::string cpu_level_help() {
-    std::string help =
-        "  --cpu LEVEL                the processor level the launcher's code is built for (default\n"
-        "                             " + std::string(linking::kDefaultCpu) +
-        "); a processor without it gets a message and exit code 2:\n";
+OptionSpec launcher_directory_option(const std::string& what) {
+    return {{"--launcher-dir"}, "DIR", what + "\n(default: " + linking::kLauncherDirectory + " beside bin/)"};
+}
+
+OptionSpec cpu_level_option() {
+    std::string help = "the processor level the launcher's code is built for (default\n" +
+                       std::string(linking::kDefaultCpu) + "); a processor without it gets a message and exit code 2:\n";
     for (size_t level = 0; level < std::size(linking::kCpuLevels); ++level) {
         std::string name = linking::kCpuLevels[level];
         name.resize(12, ' ');
-        help += "                               " + name + linking::kCpuRunsOn[level] + "\n";
+        help += "  " + name + linking::kCpuRunsOn[level] + "\n";
     }
-    return help +
-           "                             For machines nobody knows, choose x86-64-v2.\n";
+    return {{"--cpu"}, "LEVEL", help + "For machines nobody knows, choose x86-64-v2."};
 }
 
 std::filesystem::path launcher_library(const std::filesystem::path& directory, const std::string& level) {
     const auto library = directory / level;
-    for (const char* archive : {"libkelvor_launcher_core.a", "libkelvor_zstd_decompress.a"}) {
-        require_file(library, archive, "the launcher library");
+    for (const char* archive : linking::kLauncherArchives) {
+        require_file(library, "lib" + std::string(archive) + ".a", "the launcher library");
     }
     return library;
 }
 
 std::filesystem::path runner_dll(const std::filesystem::path& directory) {
-    const char file[] = "kelvor-runner.dll";
-    require_file(directory, file, "the runner DLL");
-    return directory / file;
+    require_file(directory, linking::kRunnerDll, "the runner DLL");
+    return directory / linking::kRunnerDll;
 }
 
 }  // namespace kelvor

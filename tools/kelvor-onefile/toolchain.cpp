@@ -4,16 +4,17 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "launcher_linking.h"
+#include "atomic_output_file.h"
 #include "interruption.h"
+#include "launcher_linking.h"
 #include "tool_error.h"
 
 extern char** environ;
@@ -87,7 +88,8 @@ pid_t start_program(const std::string& step, const std::vector<std::string>& arg
     const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) throw ToolError(step + ": cannot start " + arguments[0]);
+    // posix_spawnp returns the error (of the program's exec too) rather than setting errno.
+    if (started != 0) throw ToolError(step + ": cannot start " + arguments[0] + ": " + std::strerror(started));
     held.record_child(child);
     return child;
 }
@@ -110,7 +112,7 @@ void require_success(const std::string& step, const std::vector<std::string>& ar
 std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
                                    std::string& output, bool apart_from_terminal, int timeout_seconds = 0) {
     int pipe_ends[2];
-    if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe");
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe: " + std::strerror(errno));
     pid_t child = 0;
     try {
         child = start_program(step, arguments, pipe_ends[1], apart_from_terminal);
@@ -160,7 +162,7 @@ std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::fi
     }
     const auto path = work / "ucrt.specs";
     TemporariesLock held;  // work is a temporary directory
-    std::ofstream(path) << specs;
+    write_whole_file(path, specs.data(), specs.size());
     return path;
 }
 
@@ -172,8 +174,9 @@ void append(std::vector<std::string>& command, const char* const (&flags)[count]
 }  // namespace
 
 Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler) {
-    return {find_program(compiler, {"x86_64-w64-mingw32-g++-posix", "x86_64-w64-mingw32-g++"}, "cross compiler", "--cc"),
-            find_program(resource_compiler, {"x86_64-w64-mingw32-windres"}, "resource compiler", "--windres")};
+    return {find_program(compiler, {std::begin(linking::kCxxCompilers), std::end(linking::kCxxCompilers)},
+                         "cross compiler", "--cc"),
+            find_program(resource_compiler, {linking::kResourceCompiler}, "resource compiler", "--windres")};
 }
 
 void run_program(const std::string& step, const std::vector<std::string>& arguments,
@@ -223,7 +226,8 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
         append(link, linking::kGuiEntryFlags);
     }
     link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
-                             "-L" + launcher_directory.string(), "-lkelvor_launcher_core", "-lkelvor_zstd_decompress"});
+                             "-L" + launcher_directory.string()});
+    for (const char* library : linking::kLauncherArchives) link.push_back(std::string("-l") + library);
     for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);
     link.insert(link.end(), {"-o", executable.string()});
     run_program("linking", link);

@@ -10,8 +10,8 @@
 namespace kelvor {
 
 struct Toolchain {
-    std::string compiler;           // x86_64-w64-mingw32-g++-posix, or what --cc names
-    std::string resource_compiler;  // x86_64-w64-mingw32-windres, or what --windres names
+    std::string compiler;           // linking::kCxxCompilers found on PATH, or what --cc names
+    std::string resource_compiler;  // linking::kResourceCompiler, or what --windres names
 };
 
 // Throws ToolError when a program cannot be found.
