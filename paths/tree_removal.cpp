@@ -391,15 +391,12 @@ HANDLE open_subdirectory(Level& level, const PendingDirectory& subdirectory, Lev
                        : Move::stayed;
         }
     }
-    bool placed = false;
-    if (move == Move::moved) {
-        placed = push_path(next, path_of(levels[0]), {{bucket->name, fresh_name_units}, {fresh_name, fresh_name_units}});
-    } else {
-        placed = push_path(next, path_of(level), {{subdirectory.name, subdirectory.length}});
-    }
-    if (move == Move::contested || !placed) {
-        // A link or another folder took the name after the listing, or something else moved:
-        // not entered. The next attempt lists what is there then.
+    // A link or another folder took the name after the listing, or something else moved: not
+    // entered. The next attempt lists what is there then.
+    if (move == Move::contested ||
+        !(move == Move::moved
+              ? push_path(next, path_of(levels[0]), {{bucket->name, fresh_name_units}, {fresh_name, fresh_name_units}})
+              : push_path(next, path_of(level), {{subdirectory.name, subdirectory.length}}))) {
         CloseHandle(handle);
         leave_for_now(level);
         return nullptr;
