@@ -109,7 +109,6 @@ int run_bootstrap(int argc, wchar_t** argv, const unsigned char* block, size_t b
     check_payload_header(block, block_size);
     open_payload_stream(block, block_size);
     set_unpack_directory(target_directory);
-    unpacking_started = true;
     bool program = false;
     while (read_entry_name()) {
         build_entry_path();

@@ -2,7 +2,6 @@
 
 wchar_t target_directory[target_directory_capacity + 1];
 wchar_t first_entry_path[first_entry_path_capacity + 1];
-std::atomic<bool> unpacking_started{false};
 
 namespace {
 

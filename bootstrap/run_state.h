@@ -18,10 +18,6 @@ extern wchar_t target_directory[target_directory_capacity + 1];
 // name has been read, then constant.
 extern wchar_t first_entry_path[first_entry_path_capacity + 1];
 
-// Set just before the first entry is read and never cleared: only then is there a target
-// directory to delete.
-extern std::atomic<bool> unpacking_started;
-
 // child_process: the running child's process handle (parent run), null when there is none,
 // kept behind these operations. The main thread sets it, waits on it and closes it; the
 // console handler works on its own duplicate, taken under a lock, so neither thread ever uses

@@ -59,13 +59,11 @@ protected:
         create_target_directory();
         write_file(std::wstring(target_directory) + L"\\app.dll", "dll");
         write_file(std::wstring(target_directory) + L"\\deep\\er\\data.bin", std::string(100000, 'd'));
-        unpacking_started = true;
         release_child_process();
         record_child_exit_code(STATUS_CONTROL_C_EXIT);
     }
     void TearDown() override {
         remove_target_directory();
-        unpacking_started = false;
         release_child_process();
     }
     bool target_exists() const { return path_exists(target_directory); }

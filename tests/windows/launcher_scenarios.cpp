@@ -97,7 +97,6 @@ int unpack(const std::string& block, const wchar_t* target) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
     check_payload_header(bytes, block.size());
     open_payload_stream(bytes, block.size());
-    unpacking_started = true;
     while (read_entry_name()) {
         build_entry_path();
         unpack_entry();

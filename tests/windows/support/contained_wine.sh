@@ -21,6 +21,8 @@
 #                               has started, for arguments that await "$awaiting", which is
 #                               signalled after it. Fails unless the run ends with the expected
 #                               code and the test's manifest (what must survive) is unchanged.
+#                               Leaves in run_seconds the time from the signal (or the start) to
+#                               the end of the run.
 #   targets, expect_gone NAME   the target directories in TEMP; none must be left.
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -107,6 +109,8 @@ run_case() {
   rm -rf "$user_temp"/onefile_* "$user_temp/moved-away" "$signal"
   local before out=$scratch/$name.out status=0
   before=$(manifest)
+  local from
+  from=$(date +%s%N)
   (cd "$decoys/cwd" && exec timeout 300 "$KELVOR_WINE64" "C:\\app\\$exe" started "$@") >"$out" 2>&1 &
   running=$!
   if [ "$hook" != - ]; then
@@ -114,9 +118,12 @@ run_case() {
     grep -q '^started' "$out" || fail "$name: the application did not start: $(cat "$out")"
     [ "$(targets | wc -l)" -eq 1 ] || fail "$name: no single target directory: $(targets)"
     "$hook" "$user_temp/$(targets)"
+    from=$(date +%s%N)
     : > "$signal"
   fi
   wait "$running" || status=$?
+  run_seconds=$(( ($(date +%s%N) - from) / 1000000 ))
+  run_seconds=$((run_seconds / 1000)).$(printf '%03d' $((run_seconds % 1000)))
   running=
   [ "$status" -eq "$expected" ] || fail "$name: exit code $status, not $expected: $(cat "$out")"
   local after
