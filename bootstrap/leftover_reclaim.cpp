@@ -1,6 +1,5 @@
 #include "bootstrap/leftover_reclaim.h"
 
-#include "bootstrap/run_state.h"
 #include "bootstrap/target_directory.h"
 #include "paths/native_files.h"
 #include "paths/owner_only_security.h"

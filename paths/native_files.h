@@ -5,10 +5,11 @@
 //
 // What Wine 8 does differently (measured): opening an entry that is a Unix symbolic link opens
 // what it points to, even where the entry itself is asked for; a rename through a handle acts
-// on the names the handles were opened by, not on the handles; a delete disposition takes
-// effect at the last close only if the name the file was opened by still leads to that very
-// file (so it deletes nothing after a swap), and not at all for a file whose Unix path is
-// longer than 4,095 bytes (Wine keeps no name for it).
+// on the paths the handles were opened by, not on the handles; a delete disposition, at the
+// last close, checks that the path the file was opened by still leads to that very file and
+// then unlinks the path (a swap between the two wins), and does nothing for a file whose Unix
+// path is longer than 4,095 bytes (Wine keeps no path for it); and every open resolves the
+// file's whole Unix path, link by link.
 #pragma once
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 // Removing a directory with everything below it, and never anything outside it, whatever
 // another process does to the names meanwhile: the walk goes from handle to handle, opening,
 // listing and deleting each entry relative to the directory it holds open, so its cost is
-// linear in the entries at any depth (on Windows; see tree_removal.cpp for Wine). Used for the
-// target directory at the end of a parent run and for leftovers of killed runs.
+// linear in the entries at any depth (tree_removal.cpp says what more it does under Wine).
+// Used for the target directory at the end of a parent run and for leftovers of killed runs.
 #pragma once
 
 #include <windows.h>

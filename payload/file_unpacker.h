@@ -1,9 +1,10 @@
 // The file unpacker: entries of the entry stream become files below the target directory.
 // The driver's loop calls, per entry: read_entry_name (false at the end marker),
 // build_entry_path, and in a parent run unpack_entry; then finish_unpacking. Directories come
-// into being because an entry's path runs through them. The files are made by the file writer's
-// thread (file_writer.h) while this one decodes. Every failure ends the run; the files written
-// so far stay.
+// into being because an entry's path runs through them (the target directory itself is the
+// driver's: target_directory.h). The files are made by the file writer's thread
+// (file_writer.h) while this one decodes. Every failure ends the run; the files written so far
+// stay.
 #pragma once
 
 #include <stddef.h>
