@@ -98,7 +98,8 @@ print_small_files_rows() {
 print_parts_table() {
   local part whole
   whole=$(median ref.timed part-whole_run)
-  echo "   parts of a parent run (instrumented build, median of $runs):"
+  echo "   parts of a parent run (instrumented build, median of $runs; decode and files run on two"
+  echo "   threads at once, so the rest of unpacking is what is left of the wall time, and may be negative):"
   for part in start-up decode files "rest of unpacking" "child start" "child until the DLL load" "DLL load" \
               "child end" removal "whole run"; do
     local value
