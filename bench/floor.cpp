@@ -18,11 +18,11 @@
 #include <string>
 
 #include "bootstrap/application_launch.h"
-#include "paths/argument_splitting.h"
-#include "paths/file_helpers.h"
-#include "paths/launcher_paths.h"
-#include "paths/process_start.h"
-#include "paths/tree_removal.h"
+#include "command_line/argument_splitting.h"
+#include "command_line/process_start.h"
+#include "files/file_helpers.h"
+#include "files/tree_removal.h"
+#include "path_template/launcher_paths.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 

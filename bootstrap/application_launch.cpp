@@ -4,14 +4,14 @@
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
-#include "paths/argument_quoting.h"
-#include "paths/argument_splitting.h"
-#include "paths/bounded_text.h"
-#include "paths/environment.h"
-#include "paths/launcher_paths.h"
-#include "paths/process_start.h"
-#include "paths/run_timing.h"
+#include "bootstrap/run_timing.h"
+#include "command_line/argument_quoting.h"
+#include "command_line/argument_splitting.h"
+#include "command_line/process_start.h"
+#include "path_template/launcher_paths.h"
 #include "runner/runner_name.h"
+#include "text/bounded_text.h"
+#include "text/environment.h"
 
 wchar_t child_command_line[child_command_line_capacity + 1];
 

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "paths/process_start.h"
+#include "command_line/process_start.h"
 
 // The application's entry: argument count, wide argument vector, the DLL's own full path.
 using RunCode = int (*)(int argc, wchar_t** argv, const wchar_t* dll_path);

@@ -1,7 +1,7 @@
 #include "bootstrap/console_cleanup.h"
 
 #include "bootstrap/run_state.h"
-#include "bootstrap/target_directory.h"
+#include "files/target_directory.h"
 #include "payload/file_unpacker.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "bootstrap/target_directory_capacity.h"
+#include "files/target_directory_capacity.h"
 
 constexpr size_t first_entry_path_capacity = 4095;
 

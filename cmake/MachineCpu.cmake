@@ -14,8 +14,8 @@ if(NOT KELVOR_MACHINE_CPU)
     execute_process(
         COMMAND "${KELVOR_HOST_CXX}" -std=c++17 -O2 ${_flags} -I "${PROJECT_SOURCE_DIR}"
                 "${PROJECT_SOURCE_DIR}/cmake/processor_probe.cpp"
-                "${PROJECT_SOURCE_DIR}/bootstrap/processor_features.cpp"
-                "${PROJECT_SOURCE_DIR}/bootstrap/processor_ids.cpp" -o "${_probe_dir}/${_level}"
+                "${PROJECT_SOURCE_DIR}/startup/processor_features.cpp"
+                "${PROJECT_SOURCE_DIR}/startup/processor_ids.cpp" -o "${_probe_dir}/${_level}"
         RESULT_VARIABLE _compiled ERROR_VARIABLE _compile_output)
     if(NOT _compiled EQUAL 0)
       message(FATAL_ERROR "The processor probe for ${_level} does not compile:\n${_compile_output}")

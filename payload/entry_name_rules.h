@@ -7,7 +7,7 @@
 
 #include <stddef.h>
 
-#include "paths/ascii_case.h"
+#include "text/ascii_case.h"
 
 namespace entry_name_rules {
 

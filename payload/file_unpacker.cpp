@@ -5,14 +5,14 @@
 #include <stdlib.h>
 
 #include "bootstrap/run_state.h"
-#include "paths/bounded_text.h"
-#include "paths/file_helpers.h"
-#include "paths/path_template.h"
-#include "paths/run_timing.h"
+#include "bootstrap/run_timing.h"
+#include "files/file_helpers.h"
+#include "path_template/path_template.h"
 #include "payload/entry_name_rules.h"
 #include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
+#include "text/bounded_text.h"
 
 wchar_t entry_name[entry_name_units];
 wchar_t entry_path[entry_path_units];

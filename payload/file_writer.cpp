@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include "bootstrap/run_state.h"
-#include "paths/bounded_text.h"
-#include "paths/file_helpers.h"
-#include "paths/run_timing.h"
+#include "bootstrap/run_timing.h"
+#include "files/file_helpers.h"
 #include "payload/file_unpacker.h"
 #include "payload/payload_failures.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // The ways the payload code ends a run. The payload names no message of its own: the launcher's
 // error reporting defines these (bootstrap/payload_failures.cpp), so this subsystem depends on
-// nothing above it and every message of the launcher stays in one place.
+// nothing above it and every message of the launcher stays in one place. The link-time edge
+// from payload/ back to bootstrap/ is dependency inversion: the payload owns this interface and
+// the layer above implements it.
 #pragma once
 
 #include <wchar.h>

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "paths/run_timing.h"
+#include "bootstrap/run_timing.h"
 #include "payload/payload_failures.h"
 #include "payload/payload_format.h"
 

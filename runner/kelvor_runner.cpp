@@ -15,10 +15,10 @@
 
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
-#include "paths/argument_quoting.h"
-#include "paths/bounded_text.h"
-#include "paths/process_start.h"
+#include "command_line/argument_quoting.h"
+#include "command_line/process_start.h"
 #include "runner/runner_name.h"
+#include "text/bounded_text.h"
 
 namespace {
 

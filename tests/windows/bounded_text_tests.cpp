@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "expect_aborts.h"
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

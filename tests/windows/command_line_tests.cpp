@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "paths/argument_quoting.h"
-#include "paths/argument_splitting.h"
+#include "command_line/argument_quoting.h"
+#include "command_line/argument_splitting.h"
 #include "windows_test_support.h"
 
 namespace kelvor::testing {

@@ -5,7 +5,7 @@
 
 #include <stdlib.h>
 
-#include "paths/environment.h"
+#include "text/environment.h"
 
 namespace {
 

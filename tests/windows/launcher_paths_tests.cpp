@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include "expect_aborts.h"
-#include "paths/file_helpers.h"
-#include "paths/launcher_paths.h"
+#include "files/file_helpers.h"
+#include "path_template/launcher_paths.h"
 #include "test_arguments.h"
 #include "windows_test_support.h"
 

@@ -37,12 +37,12 @@
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
 #include "bootstrap/run_state.h"
+#include "path_template/launcher_paths.h"
+#include "path_template/path_template_variables.h"
 #include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
-#include "paths/bounded_text.h"
-#include "paths/path_template_variables.h"
-#include "paths/launcher_paths.h"
+#include "text/bounded_text.h"
 #include "windows_test_support.h"
 
 namespace {

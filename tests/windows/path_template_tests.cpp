@@ -8,8 +8,8 @@
 #include <regex>
 
 #include "expect_aborts.h"
-#include "paths/path_template.h"
-#include "paths/random_text.h"
+#include "path_template/path_template.h"
+#include "path_template/random_text.h"
 #include "windows_test_support.h"
 
 namespace kelvor::testing {

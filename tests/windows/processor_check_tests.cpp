@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "bootstrap/processor_features.h"
+#include "startup/processor_features.h"
 #include "launcher_runs.h"
 #include "test_arguments.h"
 

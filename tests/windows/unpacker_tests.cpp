@@ -6,10 +6,10 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "paths/bounded_text.h"
 #include "payload/file_unpacker.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
+#include "text/bounded_text.h"
 #include "launcher_runs.h"
 #include "payload_builder.h"
 #include "test_arguments.h"

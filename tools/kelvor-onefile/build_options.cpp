@@ -3,7 +3,7 @@
 #include "icon_set.h"
 #include "launcher_linking.h"
 #include "path_template_rules.h"
-#include "paths/path_template_variables.h"
+#include "path_template/path_template_variables.h"
 #include "tool_paths.h"
 #include "version_resource.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "paths/path_template_variables.h"
+#include "path_template/path_template_variables.h"
 
 namespace kelvor {
 

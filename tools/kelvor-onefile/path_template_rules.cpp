@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "paths/ascii_case.h"
+#include "path_template/path_template_variables.h"
+#include "path_template/random_text.h"
 #include "payload/entry_name_rules.h"
-#include "paths/path_template_variables.h"
-#include "paths/random_text.h"
+#include "text/ascii_case.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 

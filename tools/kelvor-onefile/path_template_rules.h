@@ -9,7 +9,7 @@
 #include <string>
 
 // The launcher expands the template into a buffer of target_directory_capacity UTF-16 units.
-#include "bootstrap/target_directory_capacity.h"
+#include "files/target_directory_capacity.h"
 
 namespace kelvor {
 

@@ -4,7 +4,7 @@
 // initialiser below would write a line of its own.
 #include <stdio.h>
 
-#include "bootstrap/processor_features.h"
+#include "startup/processor_features.h"
 
 ProcessorIds read_processor_ids() {
     ProcessorIds ids = {};

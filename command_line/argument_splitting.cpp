@@ -1,10 +1,10 @@
-#include "paths/argument_splitting.h"
+#include "command_line/argument_splitting.h"
 
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "paths/bounded_text.h"
-#include "paths/launcher_paths.h"
+#include "path_template/launcher_paths.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "paths/file_helpers.h"
+#include "files/file_helpers.h"
 
-#include "paths/owner_only_security.h"
+#include "files/owner_only_security.h"
 
 HANDLE open_file_for_writing(const wchar_t* path) {
     SECURITY_ATTRIBUTES* security = owner_only_security();

@@ -1,4 +1,4 @@
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -9,7 +9,7 @@
 
 #include "bootstrap/error_reporting.h"
 #include "bootstrap/messages.h"
-#include "bootstrap/processor_features.h"
+#include "startup/processor_features.h"
 
 namespace {
 

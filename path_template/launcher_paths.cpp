@@ -1,11 +1,11 @@
-#include "paths/launcher_paths.h"
+#include "path_template/launcher_paths.h"
 
 #include <windows.h>
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

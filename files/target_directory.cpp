@@ -1,11 +1,11 @@
-#include "bootstrap/target_directory.h"
+#include "files/target_directory.h"
 
 #include <windows.h>
 
 #include "bootstrap/run_state.h"
-#include "paths/native_files.h"
-#include "paths/owner_only_security.h"
-#include "paths/tree_removal.h"
+#include "files/native_files.h"
+#include "files/owner_only_security.h"
+#include "files/tree_removal.h"
 #include "payload/file_unpacker.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "paths/random_text.h"
+#include "path_template/random_text.h"
 
 #include <windows.h>
 

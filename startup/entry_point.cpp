@@ -6,7 +6,7 @@
 #include <stdlib.h>
 
 #include "bootstrap/bootstrap_driver.h"
-#include "paths/build_strings.h"
+#include "path_template/build_strings.h"
 #include "payload/payload_block.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {

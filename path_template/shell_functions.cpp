@@ -1,4 +1,4 @@
-#include "paths/shell_functions.h"
+#include "path_template/shell_functions.h"
 
 namespace {
 

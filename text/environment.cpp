@@ -1,10 +1,10 @@
-#include "paths/environment.h"
+#include "text/environment.h"
 
 #include <windows.h>
 
 #include <stdlib.h>
 
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

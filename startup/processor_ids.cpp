@@ -2,7 +2,7 @@
 // processor_start.cpp), compiled for plain x86-64 like everything it calls.
 #include <cpuid.h>
 
-#include "bootstrap/processor_features.h"
+#include "startup/processor_features.h"
 
 namespace {
 

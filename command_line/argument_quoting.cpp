@@ -1,6 +1,6 @@
-#include "paths/argument_quoting.h"
+#include "command_line/argument_quoting.h"
 
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
-#include "paths/path_template.h"
+#include "path_template/path_template.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
 #include <stdlib.h>
 
-#include "paths/ascii_case.h"
-#include "paths/bounded_text.h"
-#include "paths/build_strings.h"
-#include "paths/environment.h"
-#include "paths/path_template_variables.h"
-#include "paths/random_text.h"
-#include "paths/shell_functions.h"
+#include "path_template/build_strings.h"
+#include "path_template/path_template_variables.h"
+#include "path_template/random_text.h"
+#include "path_template/shell_functions.h"
+#include "text/ascii_case.h"
+#include "text/bounded_text.h"
+#include "text/environment.h"
 
 namespace {
 

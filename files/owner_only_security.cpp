@@ -1,4 +1,4 @@
-#include "paths/owner_only_security.h"
+#include "files/owner_only_security.h"
 
 #include <stdlib.h>
 

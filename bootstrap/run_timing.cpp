@@ -1,10 +1,10 @@
-#include "paths/run_timing.h"
+#include "bootstrap/run_timing.h"
 
 #ifdef KELVOR_RUN_TIMING
 
 #include <windows.h>
 
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "paths/process_start.h"
+#include "command_line/process_start.h"
 
 bool start_with_standard_handles(const wchar_t* application, wchar_t* command_line, DWORD flags,
                                  PROCESS_INFORMATION* process, void* environment) {

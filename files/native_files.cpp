@@ -1,10 +1,10 @@
-#include "paths/native_files.h"
+#include "files/native_files.h"
 
 #include <winternl.h>
 
 #include <string.h>
 
-#include "paths/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "paths/tree_removal.h"
+#include "files/tree_removal.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 
 #include <initializer_list>
 
-#include "paths/native_files.h"
-#include "paths/random_text.h"
+#include "files/native_files.h"
+#include "path_template/random_text.h"
 
 // No path is ever resolved here. Each directory is opened once, relative to the handle of the
 // one above it, and entered only when that handle shows a real directory with the file id the

@@ -1,4 +1,4 @@
-#include "bootstrap/processor_features.h"
+#include "startup/processor_features.h"
 
 #include <stdio.h>
 

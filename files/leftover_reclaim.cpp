@@ -1,11 +1,11 @@
-#include "bootstrap/leftover_reclaim.h"
+#include "files/leftover_reclaim.h"
 
-#include "bootstrap/target_directory.h"
-#include "paths/native_files.h"
-#include "paths/owner_only_security.h"
-#include "paths/path_template_variables.h"
-#include "paths/random_text.h"
-#include "paths/tree_removal.h"
+#include "files/native_files.h"
+#include "files/owner_only_security.h"
+#include "files/target_directory.h"
+#include "files/tree_removal.h"
+#include "path_template/path_template_variables.h"
+#include "path_template/random_text.h"
 
 namespace {
 
