@@ -24,15 +24,8 @@ wchar_t* original_environment = nullptr;
 // The program of an ordinary program's payload: first_entry_path without the runner's suffix.
 wchar_t program_path[first_entry_path_capacity + 1];
 
-// The runner's suffix, widened; 0 when first_entry_path does not end with it (in any case, as
-// the file system compares names).
-size_t runner_suffix_length() {
-    wchar_t suffix[sizeof runner_name::suffix] = L"";
-    append_narrow_as_wide(suffix, runner_name::suffix, sizeof runner_name::suffix - 1);
-    const size_t length = wcslen(first_entry_path), suffix_length = wcslen(suffix);
-    if (length <= suffix_length || _wcsicmp(first_entry_path + length - suffix_length, suffix) != 0) return 0;
-    return suffix_length;
-}
+// The program's part of first_entry_path when that names an ordinary program's runner, else 0.
+size_t program_length() { return runner_name::program_length(first_entry_path, wcslen(first_entry_path)); }
 
 // The parent's end of a run: the process it started in a step of the run is stored, the step
 // ends, then it waits for the process and runs the clean-up.
@@ -106,11 +99,11 @@ DWORD start_child_and_wait(wchar_t** runtime_argv) {
 
 void keep_original_environment() { original_environment = GetEnvironmentStringsW(); }
 
-bool first_entry_names_a_program() { return runner_suffix_length() != 0; }
+bool first_entry_names_a_program() { return program_length() != 0; }
 
 DWORD start_program_and_wait() {
     copy_wide(program_path, first_entry_path, first_entry_path_capacity);
-    program_path[wcslen(program_path) - runner_suffix_length()] = L'\0';
+    program_path[program_length()] = L'\0';
     // The launcher's own line always fits: the system limits it as it limits the program's.
     copy_wide(child_command_line, GetCommandLineW(), child_command_line_capacity);
     if (original_environment == nullptr) exit_with_message(message_no_memory);

@@ -7,6 +7,7 @@
 #include "files/owner_only_security.h"
 #include "files/tree_removal.h"
 #include "payload/file_unpacker.h"
+#include "text/bounded_text.h"
 
 namespace {
 
@@ -128,8 +129,7 @@ void remove_target_directory() {
         HANDLE parent = open_target_parent();
         wchar_t name[256];
         const wchar_t* own_name = target_name();
-        if (wcslen(own_name) > 255) own_name = L"";
-        wcscpy(name, own_name);
+        copy_wide(name, wcslen(own_name) > 255 ? L"" : own_name, 255);
         HANDLE removed = nullptr;
         for (int attempt = 0;; ++attempt) {
             if (removed == nullptr) removed = reopen_for_removal(target);

@@ -18,7 +18,6 @@
 #include "command_line/argument_quoting.h"
 #include "command_line/process_start.h"
 #include "runner/runner_name.h"
-#include "text/bounded_text.h"
 
 namespace {
 
@@ -37,21 +36,14 @@ int fail(const char* message, DWORD code) {
 
 // The program this runner starts: its own path without the runner's suffix.
 bool find_program(const wchar_t* dll_path) {
-    wchar_t runner_suffix[sizeof runner_name::suffix] = L"";
-    append_narrow_as_wide(runner_suffix, runner_name::suffix, sizeof runner_name::suffix - 1);
     const size_t length = wcslen(dll_path);
-    const size_t suffix_length = wcslen(runner_suffix);
-    if (length <= suffix_length || length > program_capacity ||
-        _wcsicmp(dll_path + length - suffix_length, runner_suffix) != 0) {
-        return false;
-    }
-    wmemcpy(program, dll_path, length - suffix_length);
-    program[length - suffix_length] = L'\0';
+    const size_t program_length = runner_name::program_length(dll_path, length);
+    if (program_length == 0 || length > program_capacity) return false;
+    wmemcpy(program, dll_path, program_length);
+    program[program_length] = L'\0';
     return true;
 }
 
-// A job that ends every process in it when its last handle closes: the runner holds that
-// handle for the rest of its life, and the system closes it when the runner's process ends.
 // Null with the system's error code in error when it cannot be made.
 HANDLE make_job(DWORD& error) {
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
