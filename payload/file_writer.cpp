@@ -62,8 +62,7 @@ void carry_out(const Slot& slot) {
             if (!write_to_file(open_file, slot.data, slot.count)) fail_write(GetLastError());
             break;
         case Command::close:
-            close_file(open_file);
-            open_file = INVALID_HANDLE_VALUE;
+            close_writer_file();
             break;
     }
     end_run_step();
