@@ -21,3 +21,12 @@ foreach(_level IN LISTS KELVOR_CPU_LEVELS)
   set_target_properties(${_target} PROPERTIES OUTPUT_NAME ${KELVOR_ZSTD_DECOMPRESS_NAME}
       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${KELVOR_LAUNCHER_DIRECTORY}/${_level})
 endforeach()
+
+# All of zstd, compression and its worker threads included, for the Windows build of the tool:
+# kelvor_zstd_full, for plain x86-64. The multithreaded frame does not depend on the number of
+# workers, nor on the system, so this tool writes the host tool's bytes.
+file(GLOB _kelvor_zstd_compress_sources CONFIGURE_DEPENDS "${KELVOR_ZSTD_SOURCE_DIR}/lib/compress/*.c")
+add_library(kelvor_zstd_full STATIC ${_kelvor_zstd_sources} ${_kelvor_zstd_compress_sources})
+target_include_directories(kelvor_zstd_full SYSTEM PUBLIC "${KELVOR_ZSTD_SOURCE_DIR}/lib")
+target_compile_definitions(kelvor_zstd_full PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_TRACE ZSTD_MULTITHREAD)
+target_compile_options(kelvor_zstd_full PRIVATE -O3)

@@ -10,6 +10,7 @@
 #include "file_contents.h"
 #include "little_endian.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -52,7 +53,7 @@ class PeImage {
 public:
     PeImage(const std::filesystem::path& path, Kind kind)
         : file_(path), kind_(kind), noun_(kind == Kind::dll ? "DLL" : "program"),
-          shown_((kind == Kind::dll ? "application DLL '" : "program '") + path.string() + "'") {}
+          shown_((kind == Kind::dll ? "application DLL '" : "program '") + utf8_of(path) + "'") {}
 
     void check() {
         read_headers();

@@ -1,83 +1,55 @@
 #include "atomic_output_file.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "interruption.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
-namespace {
-
-[[noreturn]] void fail(const std::filesystem::path& path, const char* what, int error) {
-    throw ToolError(std::string("cannot ") + what + " '" + path.string() + "': " + std::strerror(error));
-}
-
-// mkstemp makes the file private (0600); the finished file gets the mode that creating it
-// would give, as a linker gives an executable.
-mode_t default_file_mode(AtomicOutputFile::Mode mode) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return (mode == AtomicOutputFile::Mode::executable ? 0777 : 0666) & ~mask;
-}
-
-}  // namespace
-
 AtomicOutputFile::AtomicOutputFile(const std::filesystem::path& target, Mode mode) : target_(target), mode_(mode) {
-    std::string pattern = target.string() + ".tmp-XXXXXX";
     TemporariesLock held;
-    descriptor_ = mkstemp(pattern.data());
-    if (descriptor_ < 0) fail(target, "write", errno);
-    temporary_ = pattern;
+    file_ = create_file_beside(target, temporary_);
     held.record(temporary_);
+    held.record_open_file(file_);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
-    if (descriptor_ >= 0) close(descriptor_);
-    if (temporary_.empty()) return;
     TemporariesLock held;
-    unlink(temporary_.c_str());
+    if (file_ != kNoFile) {
+        held.forget_open_file(file_);
+        close_quietly(file_);
+    }
+    if (temporary_.empty()) return;
+    remove_file_quietly(temporary_);
     held.forget(temporary_);
 }
 
-void write_all(int descriptor, const void* data, std::size_t count, const std::filesystem::path& path) {
-    const char* bytes = static_cast<const char*>(data);
-    while (count > 0) {
-        const ssize_t written = ::write(descriptor, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) fail(path, "write", errno);
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-}
-
 void write_whole_file(const std::filesystem::path& path, const void* data, std::size_t count) {
-    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (descriptor < 0) fail(path, "write", errno);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    const NativeFile file = create_new_file(path, "cannot write '" + utf8_of(path) + "'");
     try {
-        write_all(descriptor, data, count, path);
+        write_all(file, data, count, path);
     } catch (...) {
-        close(descriptor);
+        close_quietly(file);
         throw;
     }
-    if (close(descriptor) != 0) fail(path, "write", errno);
+    close_file(file, path);
 }
 
-void AtomicOutputFile::write(const void* data, std::size_t count) { write_all(descriptor_, data, count, target_); }
+void AtomicOutputFile::write(const void* data, std::size_t count) {
+    TemporariesLock held;
+    write_all(file_, data, count, target_);
+}
 
 void AtomicOutputFile::commit() {
-    if (fchmod(descriptor_, default_file_mode(mode_)) != 0) fail(target_, "write", errno);
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    if (close(descriptor) != 0) fail(target_, "write", errno);
+    give_usual_mode(file_, mode_ == Mode::executable, target_);
     TemporariesLock held;
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) fail(target_, "write", errno);
+    const NativeFile file = file_;
+    file_ = kNoFile;
+    held.forget_open_file(file);
+    close_file(file, target_);
+    rename_file_over(temporary_, target_);
     held.forget(temporary_);
     temporary_.clear();
 }

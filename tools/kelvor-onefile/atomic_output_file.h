@@ -7,15 +7,13 @@
 #include <cstddef>
 #include <filesystem>
 
+#include "native_files.h"
+
 namespace kelvor {
 
-// Writes all count bytes to the descriptor; throws ToolError "cannot write '<path>'" with the
-// system's reason.
-void write_all(int descriptor, const void* data, std::size_t count, const std::filesystem::path& path);
-
 // Writes a file that holds exactly these bytes, replacing one of that name, for the tool's own
-// working files (no atomic replacement); throws ToolError as write_all does, for a failing
-// close too.
+// working files (no atomic replacement); throws ToolError "cannot write '<path>'" with the
+// system's reason, for a failing close too.
 void write_whole_file(const std::filesystem::path& path, const void* data, std::size_t count);
 
 class AtomicOutputFile {
@@ -34,7 +32,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     Mode mode_;
-    int descriptor_ = -1;
+    NativeFile file_ = kNoFile;
 };
 
 }  // namespace kelvor

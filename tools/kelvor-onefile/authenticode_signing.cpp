@@ -5,13 +5,26 @@
 
 #include "file_contents.h"
 #include "tool_error.h"
-#include "toolchain.h"
+#include "process_running.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
 namespace {
 
 const char kSigner[] = "osslsigncode";
+#ifdef _WIN32
+// signtool.exe, Microsoft's signer, takes a key only from a PFX file or a certificate store,
+// never as a key file and a certificate file apart.
+const char kSignerShown[] = "osslsigncode.exe, found on PATH";
+const char kMissingSigner[] =
+    "signing needs osslsigncode.exe on PATH, which is not there; signtool.exe cannot sign with a separate key and "
+    "certificate (--sign-key, --sign-cert)";
+#else
+const char kSignerShown[] = "osslsigncode";
+const char kMissingSigner[] =
+    "signing needs osslsigncode, which is not on PATH; install Debian's osslsigncode package (scripts/setup does)";
+#endif
 // Far more than any passphrase.
 constexpr std::uint64_t kLargestPassphraseFile = 64 * 1024;
 
@@ -54,7 +67,7 @@ void check_passphrase_file(const std::filesystem::path& path) {
     if (!passphrase.empty() && passphrase.back() == '\n') passphrase.pop_back();
     if (!passphrase.empty() && passphrase.back() == '\r' && bytes.back() == '\n') passphrase.pop_back();
     if (!passphrase.empty() && (passphrase.back() == '\n' || passphrase.back() == '\r')) {
-        throw ToolError("'" + path.string() + "': the passphrase ends in a line end after the one that ends the file, "
+        throw ToolError("'" + utf8_of(path) + "': the passphrase ends in a line end after the one that ends the file, "
                         "which osslsigncode would drop too; the passphrase is the whole file less one line end");
     }
 }
@@ -64,7 +77,7 @@ void check_passphrase_file(const std::filesystem::path& path) {
 OptionTable signing_options() {
     return {
         {{"--sign-key"}, "KEY",
-         std::string("sign the executable with Authenticode (through ") + kSigner +
+         std::string("sign the executable with Authenticode (through ") + kSignerShown +
              "),\nwith this private key (PEM or DER)"},
         {{"--sign-cert"}, "CERT", "the key's certificate, any intermediate ones after it (PEM or DER)"},
         {{"--sign-pass-file"}, "FILE",
@@ -92,15 +105,13 @@ std::optional<Signing> signing_from(const CommandLine& line) {
         return std::nullopt;
     }
     if (!key || !certificate) throw UsageError("build: --sign-key and --sign-cert go together");
-    Signing signing{*key, *certificate, line.value("--sign-pass-file"), line.value("--sign-timestamp"), signing_time()};
+    Signing signing{path_from_utf8(*key), path_from_utf8(*certificate), line.path("--sign-pass-file"),
+                    line.value("--sign-timestamp"), signing_time()};
     signing.timeout_seconds = line.number("--sign-timeout", 1, 24 * 60 * 60).value_or(kDefaultSigningTimeout);
     // Regular files that can be read: osslsigncode would wait on a FIFO.
     for (const auto& input : signing_inputs(signing)) InputFile{input.path};
     if (signing.passphrase_file) check_passphrase_file(*signing.passphrase_file);
-    if (!on_path(kSigner)) {
-        throw ToolError(std::string("signing needs ") + kSigner + ", which is not on PATH; install Debian's " + kSigner +
-                        " package (scripts/setup does)");
-    }
+    if (!on_path(kSigner)) throw ToolError(kMissingSigner);
     return signing;
 }
 
@@ -112,13 +123,13 @@ std::vector<InputPath> signing_inputs(const std::optional<Signing>& signing) {
 }
 
 std::filesystem::path sign_image(const Signing& signing, const std::filesystem::path& image) {
-    const auto signed_image = image.parent_path() / ("signed-" + image.filename().string());
-    std::vector<std::string> command = {kSigner, "sign", "-h", "sha256", "-key", signing.key.string(),
-                                        "-certs", signing.certificate.string()};
-    if (signing.passphrase_file) command.insert(command.end(), {"-readpass", signing.passphrase_file->string()});
+    const auto signed_image = image.parent_path() / path_from_utf8("signed-" + utf8_of(image.filename()));
+    std::vector<std::string> command = {kSigner, "sign", "-h", "sha256", "-key", utf8_of(signing.key),
+                                        "-certs", utf8_of(signing.certificate)};
+    if (signing.passphrase_file) command.insert(command.end(), {"-readpass", utf8_of(*signing.passphrase_file)});
     if (signing.timestamp_server) command.insert(command.end(), {"-ts", *signing.timestamp_server});
     if (signing.signing_time) command.insert(command.end(), {"-time", *signing.signing_time});
-    command.insert(command.end(), {"-in", image.string(), "-out", signed_image.string()});
+    command.insert(command.end(), {"-in", utf8_of(image), "-out", utf8_of(signed_image)});
     std::string output;
     const auto ended = program_output_apart_from_terminal("signing", command, output, signing.timeout_seconds);
     if (!ended) {

@@ -44,13 +44,13 @@ BuildStrings build_strings_from(const CommandLine& line, const std::string& file
     strings.product_version = line.value("--product-version").value_or(strings.product_version);
     strings.description = line.value("--description").value_or("");
     strings.path_template = line.value("--template").value_or(strings.path_template);
-    strings.file_name = std::filesystem::path(file_name).filename().string();
-    strings.internal_name = std::filesystem::path(file_name).stem().string();
+    strings.file_name = utf8_of(path_from_utf8(file_name).filename());
+    strings.internal_name = utf8_of(path_from_utf8(file_name).stem());
     return strings;
 }
 
 std::filesystem::path icon_source(const CommandLine& line) {
-    if (const auto icon = line.value("--icon")) return *icon;
+    if (const auto icon = line.path("--icon")) return *icon;
     return installation_path(linking::kIconsDirectory);
 }
 

@@ -109,6 +109,12 @@ void CommandLine::refuse_positional() const {
     if (!positional_.empty()) throw UsageError(command_ + ": unexpected argument '" + positional_[0] + "'");
 }
 
+std::optional<std::filesystem::path> CommandLine::path(const std::string& option) const {
+    const auto text = value(option);
+    if (!text) return std::nullopt;
+    return path_from_utf8(*text);
+}
+
 std::optional<int> CommandLine::number(const std::string& option, int minimum, int maximum) const {
     const auto text = value(option);
     if (!text) return std::nullopt;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "utf8_paths.h"
+
 namespace kelvor {
 
 // One option: its names ("-o", "--output"), what its value is called in the help (empty for a
@@ -53,6 +55,9 @@ public:
     void refuse_positional() const;
     // The value of -o, else of --output, which is then required.
     std::string output() const { return value("-o") ? *value("-o") : required("--output"); }
+    // Values that name files, as paths (see utf8_paths.h).
+    std::optional<std::filesystem::path> path(const std::string& option) const;
+    std::filesystem::path output_path() const { return path_from_utf8(output()); }
 
 private:
     std::string command_;

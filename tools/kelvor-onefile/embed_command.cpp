@@ -39,8 +39,8 @@ int run_embed(const std::vector<std::string>& arguments) {
     line.refuse_positional();
     const std::string directory = line.required("--output-dir");
     const std::string payload = line.required("--payload");
-    InputFile{payload};  // a regular file that can be read: the assembler takes it in whole
-    write_image_sources(directory, payload, build_strings_from(line, line.required("--name")),
+    InputFile{path_from_utf8(payload)};  // a regular file that can be read: the assembler takes it in whole
+    write_image_sources(path_from_utf8(directory), path_from_utf8(payload), build_strings_from(line, line.required("--name")),
                         icon_source(line));
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "file_contents.h"
 #include "text_encoding.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +19,7 @@ namespace {
 
 std::vector<std::string> components_of(const fs::path& relative) {
     std::vector<std::string> components;
-    for (const auto& part : relative) components.push_back(part.string());
+    for (const auto& part : relative) components.push_back(utf8_of(part));
     return components;
 }
 
@@ -30,7 +31,7 @@ std::uint64_t checked_size(const fs::path& file) { return InputFile(file).size()
 bool is_packable_file(const fs::directory_entry& item) {
     std::error_code error;
     const auto status = item.status(error);
-    const std::string shown = "'" + item.path().string() + "'";
+    const std::string shown = "'" + utf8_of(item.path()) + "'";
     if (!fs::status_known(status)) throw ToolError("cannot read " + shown + ": " + error.message());
     if (item.is_symlink(error)) {
         if (!fs::exists(status)) throw ToolError(shown + " is a broken symbolic link");
@@ -46,7 +47,7 @@ bool is_packable_file(const fs::directory_entry& item) {
 // The DLL's path relative to the directory, when it lies inside it.
 std::optional<fs::path> path_inside(const fs::path& app, const fs::path& dir) {
     const fs::path relative = fs::canonical(app).lexically_relative(fs::canonical(dir));
-    if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+    if (relative.empty() || utf8_of(*relative.begin()) == "..") return std::nullopt;
     return relative;
 }
 
@@ -66,7 +67,7 @@ std::vector<fs::path> files_below(const fs::path& dir) {
                 pending.push_back(item->path());
             }
         }
-        if (error) throw ToolError("cannot read the directory '" + directory.string() + "': " + error.message());
+        if (error) throw ToolError("cannot read the directory '" + utf8_of(directory) + "': " + error.message());
     }
     return files;
 }
@@ -81,7 +82,7 @@ void check_names_distinct(const std::vector<Entry>& entries) {
     for (const auto& entry : entries) {
         const auto [it, inserted] = files.emplace(case_folded(entry.name), &entry);
         if (inserted) continue;
-        const std::string both = "'" + it->second->source.string() + "' and '" + entry.source.string() + "'";
+        const std::string both = "'" + utf8_of(it->second->source) + "' and '" + utf8_of(entry.source) + "'";
         if (it->second->name == entry.name) {
             throw ToolError(both + " would both be packed as '" + utf16_to_utf8(entry.name) + "'");
         }
@@ -93,8 +94,8 @@ void check_names_distinct(const std::vector<Entry>& entries) {
              at = entry.name.find(u'\\', at + 1)) {
             const auto clash = files.find(case_folded(directory_part(entry.name, at)));
             if (clash != files.end()) {
-                throw ToolError("'" + clash->second->source.string() + "' is a file, but '" +
-                                entry.source.string() + "' needs a directory of that name");
+                throw ToolError("'" + utf8_of(clash->second->source) + "' is a file, but '" +
+                                utf8_of(entry.source) + "' needs a directory of that name");
             }
         }
     }
@@ -102,8 +103,8 @@ void check_names_distinct(const std::vector<Entry>& entries) {
 
 void check_directory(const fs::path& dir) {
     std::error_code error;
-    if (!fs::exists(fs::status(dir, error))) throw ToolError("directory '" + dir.string() + "' does not exist");
-    if (!fs::is_directory(dir, error)) throw ToolError("'" + dir.string() + "' is not a directory");
+    if (!fs::exists(fs::status(dir, error))) throw ToolError("directory '" + utf8_of(dir) + "' does not exist");
+    if (!fs::is_directory(dir, error)) throw ToolError("'" + utf8_of(dir) + "' is not a directory");
 }
 
 // Every file below dir but the one already packed as the first entry, under its path relative
@@ -112,7 +113,7 @@ void add_files_below(const fs::path& dir, const std::optional<fs::path>& first_i
     for (const auto& file : files_below(dir)) {
         const fs::path relative = file.lexically_relative(dir);
         if (first_in_dir && relative == *first_in_dir) continue;
-        entries.push_back({file, make_entry_name(components_of(relative), file.string()), checked_size(file)});
+        entries.push_back({file, make_entry_name(components_of(relative), utf8_of(file)), checked_size(file)});
     }
 }
 
@@ -128,9 +129,9 @@ std::vector<Entry> in_payload_order(std::vector<Entry> entries) {
 std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::path>& dir) {
     std::error_code error;
     const auto app_status = fs::status(app, error);
-    if (!fs::exists(app_status)) throw ToolError("application DLL '" + app.string() + "' does not exist");
+    if (!fs::exists(app_status)) throw ToolError("application DLL '" + utf8_of(app) + "' does not exist");
     if (!fs::is_regular_file(app_status)) {
-        throw ToolError("application DLL '" + app.string() + "' is not a regular file");
+        throw ToolError("application DLL '" + utf8_of(app) + "' is not a regular file");
     }
 
     std::optional<fs::path> app_in_dir;
@@ -141,27 +142,27 @@ std::vector<Entry> collect_entries(const fs::path& app, const std::optional<fs::
 
     std::vector<Entry> entries;
     const fs::path app_name = app_in_dir ? *app_in_dir : app.filename();
-    entries.push_back({app, make_entry_name(components_of(app_name), app.string()), checked_size(app)});
+    entries.push_back({app, make_entry_name(components_of(app_name), utf8_of(app)), checked_size(app)});
     if (dir) add_files_below(*dir, app_in_dir, entries);
     return in_payload_order(std::move(entries));
 }
 
 std::vector<Entry> collect_program_entries(const fs::path& runner, const fs::path& program, const fs::path& dir) {
     check_directory(dir);
-    const std::string shown = "program '" + program.string() + "'";
-    const auto is_upward = [](const fs::path& part) { return part == ".."; };
+    const std::string shown = "program '" + utf8_of(program) + "'";
+    const auto is_upward = [](const fs::path& part) { return utf8_of(part) == ".."; };
     if (program.empty() || program.is_absolute() || std::any_of(program.begin(), program.end(), is_upward)) {
         throw ToolError(shown + " must be a path relative to the directory given with --dir, inside it");
     }
     std::error_code error;
     const auto status = fs::status(dir / program, error);
-    if (!fs::exists(status)) throw ToolError(shown + " does not exist in '" + dir.string() + "'");
-    if (!fs::is_regular_file(status)) throw ToolError(shown + " in '" + dir.string() + "' is not a regular file");
+    if (!fs::exists(status)) throw ToolError(shown + " does not exist in '" + utf8_of(dir) + "'");
+    if (!fs::is_regular_file(status)) throw ToolError(shown + " in '" + utf8_of(dir) + "' is not a regular file");
 
     auto runner_name_parts = components_of(program.lexically_normal());
     runner_name_parts.back() += runner_name::suffix;
     std::vector<Entry> entries;
-    entries.push_back({runner, make_entry_name(runner_name_parts, runner.string()), checked_size(runner)});
+    entries.push_back({runner, make_entry_name(runner_name_parts, utf8_of(runner)), checked_size(runner)});
     add_files_below(dir, std::nullopt, entries);
     return in_payload_order(std::move(entries));
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "native_files.h"
 #include "payload_block_reader.h"
 
 namespace kelvor {
@@ -32,7 +33,7 @@ private:
     std::filesystem::path root_;
     std::uint64_t entries_ = 0;
     std::filesystem::path path_;  // the file being written
-    int descriptor_ = -1;
+    NativeFile file_ = kNoFile;
 };
 
 }  // namespace kelvor

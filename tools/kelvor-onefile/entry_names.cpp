@@ -3,6 +3,9 @@
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "payload/entry_name_rules.h"
 #include "payload/payload_format.h"
@@ -68,6 +71,18 @@ void check_entry_name(const std::u16string& name, const std::string& shown) {
     if (!fault.empty()) reject(shown, fault);
 }
 
+#ifdef _WIN32
+std::u16string case_folded(const std::u16string& name) {
+    // Windows compares names through its upper-case table, which the invariant locale's
+    // upper-casing follows, one unit for one unit. Lone surrogates stay as they are.
+    std::wstring folded(name.begin(), name.end());
+    if (!folded.empty()) {
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folded.data(), static_cast<int>(folded.size()),
+                      folded.data(), static_cast<int>(folded.size()), nullptr, nullptr, 0);
+    }
+    return std::u16string(folded.begin(), folded.end());
+}
+#else
 std::u16string case_folded(const std::u16string& name) {
     // Windows compares names through its upper-case table; the C.UTF-8 locale's towupper is
     // the closest host equivalent. Without that locale, ASCII folding still catches the
@@ -85,5 +100,6 @@ std::u16string case_folded(const std::u16string& name) {
     }
     return folded;
 }
+#endif
 
 }  // namespace kelvor

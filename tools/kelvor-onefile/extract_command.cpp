@@ -32,13 +32,13 @@ const OptionTable kExtractOptions = {{{"-o", "--output"}, "DIR", "the directory 
 
 // Checked before anything is read. The files are written beside the target and renamed to
 // it, so it must be named by a name of its own: not "", ".", ".." or "/". A directory that
-// exists and holds something is refused too; rename(2) checks it again at the end, in case
+// exists and holds something is refused too; the rename checks it again at the end, in case
 // something appeared meanwhile.
 fs::path checked_target(const std::string& output) {
-    fs::path target = output;
+    fs::path target = path_from_utf8(output);
     if (target.has_relative_path() && target.filename().empty()) target = target.parent_path();  // "out/"
     const std::string shown = "'" + output + "'";
-    if (target.filename().empty() || target.filename() == "." || target.filename() == "..") {
+    if (target.filename().empty() || utf8_of(target.filename()) == "." || utf8_of(target.filename()) == "..") {
         throw ToolError("-o " + shown + " does not name a directory of its own; extract writes the files beside the "
                         "directory and renames them to it, so give its name (such as 'out' or '../out')");
     }
@@ -69,12 +69,12 @@ int run_extract(const std::vector<std::string>& arguments) {
     TemporaryDirectory work(target);
     EntryFileWriter files(work.path());
     const BlockContents contents = read_payload_file(
-        line.positional()[0],
+        path_from_utf8(line.positional()[0]),
         [&files](const ListedEntry& entry, const unsigned char* data, size_t count) { files.take(entry, data, count); },
         "extracting");
     files.finish();
     work.rename_to(target);
-    std::printf("%s: %llu entries, %llu bytes of files, %s\n", target.c_str(),
+    std::printf("%s: %llu entries, %llu bytes of files, %s\n", utf8_of(target).c_str(),
                 static_cast<unsigned long long>(contents.entries.size()),
                 static_cast<unsigned long long>(contents.file_bytes),
                 contents.has_checksum ? "content checksum verified" : "no content checksum to verify");

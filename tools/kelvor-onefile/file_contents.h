@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "native_files.h"
+
 namespace kelvor {
 
 class InputFile {
@@ -31,8 +33,8 @@ public:
 
 private:
     std::filesystem::path path_;
-    int descriptor_ = -1;
-    std::uint64_t size_ = 0;
+    std::uint64_t size_ = 0;  // before file_, which the opening fills it with
+    NativeFile file_ = kNoFile;
 };
 
 // The largest file that is read whole: a Windows image records its size in 32 bits, so no

@@ -1,26 +1,23 @@
+// The temporaries of a run and their removal, shared by both systems' ways of being
+// interrupted.
 #include "interruption.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <mutex>
-#include <pthread.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
+
+#include "interruption_cleanup.h"
 
 namespace kelvor {
 
 namespace {
 
-// Made once and never destroyed: the waiting thread may still use them while the process
-// exits.
+// Made once and never destroyed: the clean-up may still use them while the process exits.
 struct Temporaries {
     std::mutex lock;
     std::vector<std::filesystem::path> paths;
-    pid_t child = 0;
+    std::vector<NativeFile> open_files;
+    ChildProcess child{};
 };
 
 Temporaries& temporaries() {
@@ -28,48 +25,17 @@ Temporaries& temporaries() {
     return *shared;
 }
 
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+}  // namespace
 
-[[noreturn]] void clean_up_and_end(int signal_number) {
+void remove_temporaries(void (*end_child)(ChildProcess child, int how), int how) {
     Temporaries& shared = temporaries();
-    shared.lock.lock();  // kept until the end: nothing new is made from here on
-    if (shared.child > 0) {
-        kill(shared.child, signal_number);
-        // The main thread may reap it first; then this returns at once.
-        while (waitpid(shared.child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
+    shared.lock.lock();  // kept until the end
+    if (shared.child != ChildProcess{}) end_child(shared.child, how);
+    for (const NativeFile file : shared.open_files) close_quietly(file);
     for (auto path = shared.paths.rbegin(); path != shared.paths.rend(); ++path) {
         std::error_code ignored;
         std::filesystem::remove_all(*path, ignored);
     }
-    std::signal(signal_number, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    raise(signal_number);
-    _exit(128 + signal_number);  // not reached: the default action of these signals ends the process
-}
-
-}  // namespace
-
-void start_interruption_handling() {
-    sigset_t taken;
-    sigemptyset(&taken);
-    for (const int signal_number : kInterruptions) {
-        struct sigaction current;
-        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-            sigaddset(&taken, signal_number);
-        }
-    }
-    pthread_sigmask(SIG_BLOCK, &taken, nullptr);
-    std::thread([taken] {
-        int signal_number = 0;
-        while (sigwait(&taken, &signal_number) != 0) {
-        }
-        clean_up_and_end(signal_number);
-    }).detach();
 }
 
 TemporariesLock::TemporariesLock() { temporaries().lock.lock(); }
@@ -83,8 +49,15 @@ void TemporariesLock::forget(const std::filesystem::path& path) {
     paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
 }
 
-void TemporariesLock::record_child(pid_t child) { temporaries().child = child; }
+void TemporariesLock::record_open_file(NativeFile file) { temporaries().open_files.push_back(file); }
 
-void TemporariesLock::forget_child() { temporaries().child = 0; }
+void TemporariesLock::forget_open_file(NativeFile file) {
+    auto& files = temporaries().open_files;
+    files.erase(std::remove(files.begin(), files.end(), file), files.end());
+}
+
+void TemporariesLock::record_child(ChildProcess child) { temporaries().child = child; }
+
+void TemporariesLock::forget_child() { temporaries().child = ChildProcess{}; }
 
 }  // namespace kelvor

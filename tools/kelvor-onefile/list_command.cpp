@@ -32,7 +32,7 @@ int run_list(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (line.positional().size() != 1) throw UsageError("list: give exactly one FILE");
-    const BlockContents contents = read_payload_file(line.positional()[0]);
+    const BlockContents contents = read_payload_file(path_from_utf8(line.positional()[0]));
     std::printf("%14s  %s\n", "size", "name");
     for (const auto& entry : contents.entries) {
         std::printf("%14llu  %s\n", static_cast<unsigned long long>(entry.size), utf16_to_utf8(entry.name).c_str());

@@ -7,6 +7,12 @@
 #include "commands.h"
 #include "interruption.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -35,15 +41,14 @@ int dispatch(const std::string& command, const std::vector<std::string>& argumen
     throw kelvor::UsageError("unknown command '" + command + "'");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The arguments as UTF-8, as the tool holds all text.
+int run_tool(const std::vector<std::string>& arguments) {
     kelvor::start_interruption_handling();
-    if (argc < 2) {
+    if (arguments.empty()) {
         std::fputs(kHelp, stderr);
         return 2;
     }
-    const std::string command = argv[1];
+    const std::string& command = arguments[0];
     if (command == "-h" || command == "--help") {
         std::fputs(kHelp, stdout);
         return 0;
@@ -53,7 +58,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        return dispatch(command, std::vector<std::string>(argv + 2, argv + argc));
+        return dispatch(command, std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     } catch (const kelvor::UsageError& error) {
         std::fprintf(stderr, "kelvor-onefile: %s\nTry 'kelvor-onefile --help'.\n", error.what());
         return 2;
@@ -65,3 +70,20 @@ int main(int argc, char** argv) {
         return 1;
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The command line comes as UTF-16, which holds every name; the narrow argv would have it in
+// the ANSI code page. Output is binary, as on POSIX: the same bytes, "\n" and all, whether
+// they go to a file, a pipe or the console.
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(kelvor::utf8_of(argv[i]));
+    return run_tool(arguments);
+}
+#else
+int main(int argc, char** argv) { return run_tool(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

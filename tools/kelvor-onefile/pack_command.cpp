@@ -45,7 +45,7 @@ int run_pack(const std::vector<std::string>& arguments) {
         return 0;
     }
     line.refuse_positional();
-    const std::string output = line.output();
+    const auto output = line.output_path();
 
     PackOptions options = pack_options_from(line);
     options.record_content_size = !line.has("--no-content-size");
@@ -55,7 +55,7 @@ int run_pack(const std::vector<std::string>& arguments) {
     const auto summary =
         write_payload_block(entries, options, [&file](const void* data, size_t count) { file.write(data, count); });
     file.commit();
-    std::printf("%s: %llu entries, %llu bytes of files, %llu bytes compressed, window 2^%d\n", output.c_str(),
+    std::printf("%s: %llu entries, %llu bytes of files, %llu bytes compressed, window 2^%d\n", utf8_of(output).c_str(),
                 static_cast<unsigned long long>(summary.entries), static_cast<unsigned long long>(summary.file_bytes),
                 static_cast<unsigned long long>(summary.block_bytes), summary.window_log);
     return 0;

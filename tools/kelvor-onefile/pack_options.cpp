@@ -41,7 +41,7 @@ namespace {
 
 // The output may replace none of the files that are packed: those below --dir too, whatever
 // name they are found under.
-void check_output_against(const std::string& output, std::vector<InputPath> inputs, const std::vector<Entry>& entries,
+void check_output_against(const std::filesystem::path& output, std::vector<InputPath> inputs, const std::vector<Entry>& entries,
                           size_t first_from_dir) {
     for (size_t i = first_from_dir; i < entries.size(); ++i) inputs.push_back({"--dir", entries[i].source, true});
     check_output_placement(output, inputs);
@@ -49,26 +49,25 @@ void check_output_against(const std::string& output, std::vector<InputPath> inpu
 
 // --exe PROGRAM: the runner DLL first, then the files of --dir, the program among them.
 std::vector<Entry> program_entries_from(const CommandLine& line, const std::filesystem::path& program,
-                                        const std::string& output, std::vector<InputPath> inputs) {
-    const auto dir = line.value("--dir");
+                                        const std::filesystem::path& output, std::vector<InputPath> inputs) {
+    const auto dir = line.path("--dir");
     if (!dir) throw UsageError(line.command() + ": --exe needs --dir, the directory that holds the program");
     const auto runner = runner_dll(launcher_directory(line.value("--launcher-dir")));
     inputs.insert(inputs.begin(), {{"--dir", *dir}, {"--launcher-dir", runner}});
     auto entries = collect_program_entries(runner, program, *dir);
     check_output_against(output, std::move(inputs), entries, 1);
-    check_application_program(std::filesystem::path(*dir) / program);
+    check_application_program(*dir / program);
     return entries;
 }
 
 }  // namespace
 
-std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
+std::vector<Entry> entries_from(const CommandLine& line, const std::filesystem::path& output,
                                 std::vector<InputPath> other_inputs) {
     const auto [option, first] = line.one_of("--app", "--exe");
-    if (option == "--exe") return program_entries_from(line, first, output, std::move(other_inputs));
-    const std::string& app = first;
-    std::optional<std::filesystem::path> dir;
-    if (const auto given = line.value("--dir")) dir = *given;
+    if (option == "--exe") return program_entries_from(line, path_from_utf8(first), output, std::move(other_inputs));
+    const auto app = path_from_utf8(first);
+    const auto dir = line.path("--dir");
     std::vector<InputPath> inputs = {{"--app", app}};
     if (dir) inputs.push_back({"--dir", *dir});
     inputs.insert(inputs.end(), other_inputs.begin(), other_inputs.end());

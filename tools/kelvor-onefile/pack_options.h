@@ -25,7 +25,7 @@ PackOptions pack_options_from(const CommandLine& line);
 // --exe has been checked as a program (see collect_program_entries and
 // check_application_program). Throws ToolError, and UsageError for --app with --exe, neither,
 // or --exe without --dir.
-std::vector<Entry> entries_from(const CommandLine& line, const std::string& output,
+std::vector<Entry> entries_from(const CommandLine& line, const std::filesystem::path& output,
                                 std::vector<InputPath> other_inputs = {});
 
 }  // namespace kelvor

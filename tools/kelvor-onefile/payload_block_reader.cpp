@@ -14,6 +14,7 @@
 #include "progress_meter.h"
 #include "text_encoding.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -276,7 +277,7 @@ BlockContents read_payload_file(const std::filesystem::path& path, const EntryDa
         progress.finish();
         return contents;
     } catch (const ToolError& damage) {
-        throw ToolError("'" + path.string() + "': " + damage.what());
+        throw ToolError("'" + utf8_of(path) + "': " + damage.what());
     }
 }
 

@@ -10,6 +10,7 @@
 #include "payload/payload_format.h"
 #include "progress_meter.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -107,7 +108,7 @@ void pack_file_data(const Entry& entry, FrameWriter& frame, ProgressMeter& progr
         progress.advance(count);
     }
     if (packed != entry.size) {
-        throw ToolError("'" + entry.source.string() + "' changed size while it was being packed");
+        throw ToolError("'" + utf8_of(entry.source) + "' changed size while it was being packed");
     }
 }
 

@@ -1,31 +1,25 @@
 #include "temporary_directory.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "interruption.h"
+#include "native_files.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
 TemporaryDirectory::TemporaryDirectory() {
-    make((std::filesystem::temp_directory_path() / "kelvor-onefile-XXXXXX").string());
+    make(std::filesystem::temp_directory_path() / path_from_utf8("kelvor-onefile-"));
 }
 
 TemporaryDirectory::TemporaryDirectory(const std::filesystem::path& target) {
-    make(target.string() + ".tmp-XXXXXX");
+    make(target.native() + path_from_utf8(".tmp-").native());
 }
 
-void TemporaryDirectory::make(std::string pattern) {
+void TemporaryDirectory::make(const std::filesystem::path& prefix) {
     TemporariesLock held;
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw ToolError(std::string("cannot make a working directory '") + pattern + "': " + std::strerror(errno));
-    }
-    path_ = pattern;
+    path_ = make_directory_named(prefix);
     held.record(path_);
 }
 
@@ -38,12 +32,9 @@ TemporaryDirectory::~TemporaryDirectory() {
 }
 
 void TemporaryDirectory::rename_to(const std::filesystem::path& target) {
-    const mode_t mask = umask(0);
-    umask(mask);
+    give_usual_directory_mode(path_);
     TemporariesLock held;
-    if (chmod(path_.c_str(), 0777 & ~mask) != 0 || std::rename(path_.c_str(), target.c_str()) != 0) {
-        throw ToolError("cannot write '" + target.string() + "': " + std::strerror(errno));
-    }
+    rename_directory(path_, target);
     held.forget(path_);
     path_.clear();
 }

@@ -19,12 +19,12 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Gives the directory the usual mode of a new one (0755 under the common umask) and
-    // renames it to target, which must not exist or be an empty directory (rename(2) refuses
-    // any other); it is then no longer temporary. Throws ToolError.
+    // renames it to target, which must not exist or be an empty directory (any other is
+    // refused); it is then no longer temporary. Throws ToolError.
     void rename_to(const std::filesystem::path& target);
 
 private:
-    void make(std::string pattern);
+    void make(const std::filesystem::path& prefix);
 
     std::filesystem::path path_;
 };

@@ -1,7 +1,9 @@
 #include "tool_paths.h"
 
 #include "launcher_linking.h"
+#include "native_files.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -9,8 +11,8 @@ namespace {
 
 void require_file(const std::filesystem::path& directory, const std::string& file, const std::string& what) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(directory / file, error)) {
-        throw ToolError(what + " is not in '" + directory.string() + "' (" + file +
+    if (!std::filesystem::is_regular_file(directory / path_from_utf8(file), error)) {
+        throw ToolError(what + " is not in '" + utf8_of(directory) + "' (" + file +
                         "); name its directory with --launcher-dir");
     }
 }
@@ -18,13 +20,11 @@ void require_file(const std::filesystem::path& directory, const std::string& fil
 }  // namespace
 
 std::filesystem::path installation_path(const std::string& relative) {
-    std::error_code error;
-    const auto tool = std::filesystem::read_symlink("/proc/self/exe", error);
-    return tool.parent_path().parent_path() / relative;
+    return own_executable().parent_path().parent_path() / path_from_utf8(relative);
 }
 
 std::filesystem::path launcher_directory(const std::optional<std::string>& given) {
-    return given ? std::filesystem::path(*given) : installation_path(linking::kLauncherDirectory);
+    return given ? path_from_utf8(*given) : installation_path(linking::kLauncherDirectory);
 }
 
 std::string cpu_level(const std::optional<std::string>& given) {
@@ -53,7 +53,7 @@ OptionSpec cpu_level_option() {
 }
 
 std::filesystem::path launcher_library(const std::filesystem::path& directory, const std::string& level) {
-    const auto library = directory / level;
+    const auto library = directory / path_from_utf8(level);
     for (const char* archive : linking::kLauncherArchives) {
         require_file(library, "lib" + std::string(archive) + ".a", "the launcher library");
     }
@@ -62,7 +62,7 @@ std::filesystem::path launcher_library(const std::filesystem::path& directory, c
 
 std::filesystem::path runner_dll(const std::filesystem::path& directory) {
     require_file(directory, linking::kRunnerDll, "the runner DLL");
-    return directory / linking::kRunnerDll;
+    return directory / path_from_utf8(linking::kRunnerDll);
 }
 
 }  // namespace kelvor
