@@ -23,8 +23,10 @@
 #include "files/file_helpers.h"
 #include "files/tree_removal.h"
 #include "path_template/launcher_paths.h"
-#include "payload/payload_block.h"
+#include "payload/image_data.h"
 #include "payload/payload_stream.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -44,7 +46,8 @@ void make_parents(const std::wstring& path, std::wstring& last_made) {
 // Unpacks every entry below directory through the launcher's own stream reader; gives the
 // first entry's path.
 std::wstring unpack(const std::wstring& directory) {
-    open_payload_stream(kelvor_payload_block, kelvor_payload_size);
+    if (!find_image_data(reinterpret_cast<const unsigned char*>(&__ImageBase), image_data)) abort();
+    open_payload_stream(image_data.payload_block, image_data.payload_size);
     static unsigned char piece[piece_size];
     std::wstring first, last_made;
     for (;;) {

@@ -166,7 +166,7 @@ function(kelvor_add_image_sources target)
     endif()
   endforeach()
   set(_directory "${CMAKE_CURRENT_BINARY_DIR}/${target}-image")
-  set(_outputs "${_directory}/image-data.S" "${_directory}/resources.rc" "${_directory}/icon.ico"
+  set(_outputs "${_directory}/image-data.S" "${_directory}/image-data.head" "${_directory}/resources.rc" "${_directory}/icon.ico"
                "${_directory}/application.manifest")
   add_custom_command(
     OUTPUT ${_outputs}
@@ -178,7 +178,8 @@ function(kelvor_add_image_sources target)
     VERBATIM)
   # The assembler reads the payload itself (.incbin), the resource compiler the icons and the
   # manifest.
-  set_source_files_properties("${_directory}/image-data.S" PROPERTIES OBJECT_DEPENDS "${arg_PAYLOAD}")
+  set_source_files_properties("${_directory}/image-data.S" PROPERTIES
+      OBJECT_DEPENDS "${arg_PAYLOAD};${_directory}/image-data.head")
   set_source_files_properties("${_directory}/resources.rc" PROPERTIES
       OBJECT_DEPENDS "${_directory}/icon.ico;${_directory}/application.manifest")
   target_sources(${target} PRIVATE "${_directory}/image-data.S" "${_directory}/resources.rc")

@@ -27,6 +27,10 @@ set(KELVOR_LAUNCHER_CORE_NAME kelvor_launcher_core)
 set(KELVOR_ZSTD_DECOMPRESS_NAME kelvor_zstd_decompress)
 set(KELVOR_LAUNCHER_ARCHIVES ${KELVOR_LAUNCHER_CORE_NAME} ${KELVOR_ZSTD_DECOMPRESS_NAME})
 set(KELVOR_RUNNER_NAME kelvor-runner)
+# The prebuilt launchers of each level, beside its library: the launcher with no image data
+# and no resources, one for each subsystem (<name>.exe), which "kelvor-onefile build" copies.
+set(KELVOR_PREBUILT_GUI_NAME kelvor-launcher-gui)
+set(KELVOR_PREBUILT_CONSOLE_NAME kelvor-launcher-console)
 # The launcher's icon group: one PNG image of each of these sizes, in pixels square. Windows
 # picks from these for every view and display scale; the default icons are
 # resources/icons/icon-<size>.png.

@@ -17,5 +17,7 @@ endfunction()
 add_library(kelvor_launcher_flags INTERFACE)
 target_compile_options(kelvor_launcher_flags INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
 # Windows 10 headers: AddDllDirectory and the DLL search flags.
-target_compile_definitions(kelvor_launcher_flags INTERFACE __USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0A00)
+# The version names the launcher in its identity (payload/image_data_layout.h).
+target_compile_definitions(kelvor_launcher_flags INTERFACE __USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0A00
+    KELVOR_ONEFILE_VERSION="${PROJECT_VERSION}")
 target_link_libraries(kelvor_launcher_flags INTERFACE kelvor_warnings)

@@ -1,5 +1,5 @@
-# What "cmake --install" puts under a prefix from the Windows build: the launcher library of
-# each processor level and the runner DLL, and the CMake package that outside projects load with
+# What "cmake --install" puts under a prefix from the Windows build: the launcher library and the
+# prebuilt launchers of each processor level and the runner DLL, and the CMake package that outside projects load with
 # find_package(KelvorOnefile 0.1), which gives them KelvorOnefile::launcher and
 # KelvorOnefile::runner (the same names as in this tree) and kelvor_add_onefile.
 # The host build installs the tool itself and the default icons. The build tree holds the same
@@ -17,6 +17,12 @@ foreach(_level IN LISTS KELVOR_CPU_LEVELS)
   set_target_properties(kelvor_zstd_decompress_${_level} PROPERTIES EXPORT_NAME zstd_decompress_${_level})
   install(TARGETS kelvor_launcher_core_${_level} kelvor_zstd_decompress_${_level} EXPORT KelvorOnefileTargets
           ARCHIVE DESTINATION ${KELVOR_LAUNCHER_DIRECTORY}/${_level})
+endforeach()
+# The prebuilt launchers, beside their level's library, where "kelvor-onefile build" copies them
+# from.
+foreach(_prebuilt IN LISTS KELVOR_PREBUILT_LAUNCHERS)
+  get_target_property(_level ${_prebuilt} KELVOR_ONEFILE_CPU)
+  install(TARGETS ${_prebuilt} RUNTIME DESTINATION ${KELVOR_LAUNCHER_DIRECTORY}/${_level})
 endforeach()
 
 set(KELVOR_PACKAGE_DIRECTORY ${CMAKE_INSTALL_LIBDIR}/cmake/KelvorOnefile)

@@ -5,10 +5,10 @@
 
 #include <stdlib.h>
 
-#include "path_template/build_strings.h"
 #include "path_template/path_template_variables.h"
 #include "path_template/random_text.h"
 #include "path_template/shell_functions.h"
+#include "payload/image_data.h"
 #include "text/ascii_case.h"
 #include "text/bounded_text.h"
 #include "text/environment.h"
@@ -172,11 +172,11 @@ bool append_variable(Output& out, Variable variable) {
         case Variable::pid: append_pid(out); return true;
         case Variable::home: return append_folder(out, CSIDL_PROFILE);
         case Variable::cache_dir: return append_folder(out, CSIDL_LOCAL_APPDATA);
-        case Variable::company: append_value(out, kelvor_company_name); return true;
-        case Variable::product: append_value(out, kelvor_product_name); return true;
+        case Variable::company: append_value(out, image_data.company_name); return true;
+        case Variable::product: append_value(out, image_data.product_name); return true;
         case Variable::version:
-        case Variable::file_version: append_value(out, kelvor_version_string); return true;
-        case Variable::product_version: append_value(out, kelvor_product_version_string); return true;
+        case Variable::file_version: append_value(out, image_data.version_string); return true;
+        case Variable::product_version: append_value(out, image_data.product_version_string); return true;
         case Variable::random: append_reused(out, random_value); return true;
         case Variable::time_us: append_reused(out, time_us_value); return true;
         case Variable::time: append_reused(out, time_value); return true;

@@ -132,7 +132,7 @@ const Refusal kRefusals[] = {
          return std::vector<std::string>{"embed", "--payload", (root / "app.dll").string(), "--output-dir",
                                          (root / "missing").string(), "--name", "App.exe"};
      },
-     "missing/image-data.S': No such file or directory"},
+     "missing/image-data.head': No such file or directory"},
     {"build with a compiler that cannot be started",
      [](const fs::path& root) {
          testing::write_file(root / "not-a-program", "not a program");

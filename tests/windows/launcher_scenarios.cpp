@@ -40,6 +40,7 @@
 #include "path_template/launcher_paths.h"
 #include "path_template/path_template_variables.h"
 #include "payload/file_unpacker.h"
+#include "payload/image_data.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 #include "text/bounded_text.h"
@@ -126,7 +127,7 @@ int interrupted_run(int argc, wchar_t** argv) {
     wchar_t path_template[64];
     mbstowcs(path_template, path_template_language::default_template, 64);
     CloseHandle(CreateThread(nullptr, 0, deliver_console_event, nullptr, 0, nullptr));
-    return run_bootstrap(argc, argv, kelvor_payload_block, kelvor_payload_size, path_template);
+    return run_bootstrap(argc, argv, image_data.payload_block, image_data.payload_size, path_template);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // whatever the decoder delivers per call.
 #include <gtest/gtest.h>
 
+#include "path_template/path_template_variables.h"
 #include "payload/file_unpacker.h"
+#include "payload/image_data.h"
+#include "payload/image_data_layout.h"
 #include "payload/payload_block.h"
 #include "payload/payload_stream.h"
 #include "payload_builder.h"
@@ -138,14 +141,86 @@ TEST(FrameEnd, OnlyAFrameThatEndsRightAfterTheEndMarkerPasses) {
 // The build links the packer's block into this program's image as it does into a launcher.
 TEST(EmbeddedPayload, IsTheWholeBlockInReadOnlyImageData) {
     const std::string expected = read_file(test_data_path(L"sample.payload"));
-    ASSERT_EQ(kelvor_payload_size, expected.size());
-    EXPECT_EQ(first_difference(std::string(reinterpret_cast<const char*>(kelvor_payload_block), expected.size()),
+    ASSERT_EQ(image_data.payload_size, expected.size());
+    EXPECT_EQ(first_difference(std::string(reinterpret_cast<const char*>(image_data.payload_block), expected.size()),
                                expected),
               "");
+    const std::string default_template = path_template_language::default_template;
+    EXPECT_EQ(std::wstring(image_data.path_template), std::wstring(default_template.begin(), default_template.end()));
     MEMORY_BASIC_INFORMATION region;
-    ASSERT_NE(VirtualQuery(kelvor_payload_block, &region, sizeof region), 0u);
+    ASSERT_NE(VirtualQuery(image_data.payload_block, &region, sizeof region), 0u);
     EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));
     EXPECT_EQ(region.Protect, static_cast<DWORD>(PAGE_READONLY));
+}
+
+
+// An image in memory with one section, at 0x400, holding data.
+std::string image_with_section(const std::string& data, uint32_t virtual_size, const char* name = ".kelvor") {
+    std::string image(0x400, '\0');
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(image.data());
+    dos->e_lfanew = 0x40;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(image.data() + 0x40);
+    nt->FileHeader.NumberOfSections = 1;
+    nt->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER64);
+    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    memcpy(section->Name, name, strlen(name));
+    section->VirtualAddress = 0x400;
+    section->Misc.VirtualSize = virtual_size;
+    image += data;
+    image.resize(0x400 + std::max<size_t>(virtual_size, data.size()), '\0');
+    return image;
+}
+
+std::string image_data_bytes(uint32_t format, const std::vector<uint32_t>& string_offsets, uint64_t payload_offset,
+                             uint64_t payload_size, const std::string& rest) {
+    std::string data(reinterpret_cast<const char*>(image_data_layout::magic), sizeof image_data_layout::magic);
+    auto put = [&data](uint64_t value, size_t count) {
+        for (size_t i = 0; i < count; ++i) data.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    put(format, 4);
+    for (const uint32_t offset : string_offsets) put(offset, 4);
+    put(payload_offset, 8);
+    put(payload_size, 8);
+    return data + rest;
+}
+
+TEST(ImageData, IsTakenOnlyWhenEveryPartLiesWithinTheSection) {
+    // Five strings: "A" at 48, 52, 56, 60 and 64 (each 'A' and a NUL in UTF-16), zeros up to 80,
+    // then a payload of 16 bytes that ends the section at 96.
+    std::string tail;
+    for (int i = 0; i < 5; ++i) tail += std::string("A\0\0\0", 4);
+    tail += std::string(80 - 48 - tail.size(), '\0') + "KAY" + std::string(13, 'p');
+    const std::vector<uint32_t> good = {48, 52, 56, 60, 64};
+    const struct {
+        const char* what;
+        std::string image;
+        bool found;
+    } cases[] = {
+        {"a well-formed section", image_with_section(image_data_bytes(1, good, 80, 16, tail), 96), true},
+        {"a virtual size past the file data", image_with_section(image_data_bytes(1, good, 80, 16, tail), 4096), true},
+        {"no such section", image_with_section(image_data_bytes(1, good, 80, 16, tail), 96, ".rdata"), false},
+        {"another format", image_with_section(image_data_bytes(2, good, 80, 16, tail), 96), false},
+        {"a payload past the section", image_with_section(image_data_bytes(1, good, 80, 17, tail), 96), false},
+        {"a payload offset past the section", image_with_section(image_data_bytes(1, good, 97, 0, tail), 96), false},
+        {"a payload size that wraps", image_with_section(image_data_bytes(1, good, 80, ~uint64_t{0} - 40, tail), 96),
+         false},
+        {"a string inside the header", image_with_section(image_data_bytes(1, {48, 52, 8, 60, 64}, 80, 16, tail), 96),
+         false},
+        {"a string at an odd offset", image_with_section(image_data_bytes(1, {48, 52, 57, 60, 64}, 80, 16, tail), 96),
+         false},
+        {"a string without its NUL", image_with_section(image_data_bytes(1, {48, 52, 56, 60, 94}, 80, 16, tail), 96),
+         false},
+        {"a section shorter than the header", image_with_section(image_data_bytes(1, good, 80, 16, ""), 40), false},
+    };
+    for (const auto& c : cases) {
+        ImageData data{};
+        EXPECT_EQ(find_image_data(reinterpret_cast<const unsigned char*>(c.image.data()), data), c.found) << c.what;
+        if (c.found) {
+            EXPECT_EQ(data.payload_size, 16u) << c.what;
+            EXPECT_EQ(memcmp(data.payload_block, "KAY", 3), 0) << c.what;
+            EXPECT_EQ(std::wstring(data.path_template), L"A") << c.what;
+        }
+    }
 }
 
 }  // namespace

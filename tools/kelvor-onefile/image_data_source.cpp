@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "little_endian.h"
+#include "payload/image_data_layout.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 
@@ -26,39 +28,46 @@ std::string assembler_string(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string wide_string_symbol(const char* symbol, const std::string& label, const std::string& utf8) {
-    const auto units = utf8_to_utf16(utf8);
-    if (!units) throw ToolError(label + " is not valid UTF-8");
-    std::string out = "    .p2align 1\n    .globl " + std::string(symbol) + "\n" + symbol + ":\n    .short ";
-    char unit[16];
-    for (const char16_t u : *units) {
-        std::snprintf(unit, sizeof unit, "0x%04x,", static_cast<unsigned>(u));
-        out += unit;
-    }
-    return out + "0x0000\n";
+void put_le(std::vector<unsigned char>& out, std::size_t at, std::uint64_t value, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) out[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 }  // namespace
 
-std::string image_data_source(const std::filesystem::path& payload, const BuildStrings& strings) {
-    std::string source =
-        "# Written by kelvor-onefile: the payload block and the build-time strings, in read-only data.\n"
-        "    .section .rdata,\"dr\"\n"
-        "    .p2align 4\n"
-        "    .globl kelvor_payload_block\n"
-        "kelvor_payload_block:\n"
-        "    .incbin " + assembler_string(std::filesystem::absolute(payload).string()) + "\n"
-        "kelvor_payload_end:\n"
-        "    .p2align 3\n"
-        "    .globl kelvor_payload_size\n"
-        "kelvor_payload_size:\n"
-        "    .quad kelvor_payload_end - kelvor_payload_block\n";
-    source += wide_string_symbol("kelvor_company_name", "the company name", strings.company);
-    source += wide_string_symbol("kelvor_product_name", "the product name", strings.product);
-    source += wide_string_symbol("kelvor_version_string", "the version", strings.version);
-    source += wide_string_symbol("kelvor_product_version_string", "the product version", strings.product_version);
-    source += wide_string_symbol("kelvor_path_template", "the path template", strings.path_template);
-    return source;
+std::vector<unsigned char> image_data_head(const BuildStrings& strings, std::uint64_t payload_size) {
+    namespace layout = image_data_layout;
+    const struct {
+        layout::String which;
+        const char* label;
+        const std::string& text;
+    } texts[] = {{layout::company, "the company name", strings.company},
+                 {layout::product, "the product name", strings.product},
+                 {layout::version, "the version", strings.version},
+                 {layout::product_version, "the product version", strings.product_version},
+                 {layout::path_template, "the path template", strings.path_template}};
+    std::vector<unsigned char> head(layout::header_size, 0);
+    std::copy(std::begin(layout::magic), std::end(layout::magic), head.begin());
+    put_le(head, layout::format_offset, layout::format, 4);
+    for (const auto& text : texts) {
+        const auto units = utf8_to_utf16(text.text);
+        if (!units) throw ToolError(std::string(text.label) + " is not valid UTF-8");
+        put_le(head, layout::string_offsets_offset + 4 * text.which, head.size(), 4);
+        for (const char16_t unit : *units) append_le(head, unit, 2);
+        append_le(head, 0, 2);
+    }
+    head.resize((head.size() + layout::payload_alignment - 1) / layout::payload_alignment * layout::payload_alignment);
+    put_le(head, layout::payload_offset_offset, head.size(), 8);
+    put_le(head, layout::payload_size_offset, payload_size, 8);
+    return head;
+}
+
+std::string image_data_source(const std::filesystem::path& head, const std::filesystem::path& payload) {
+    return "# Written by kelvor-onefile: the payload block and the build-time strings, in a read-only\n"
+           "# section of their own that the launcher finds in its image.\n"
+           "    .section .kelvor,\"dr\"\n"
+           "    .p2align 4\n"
+           "    .incbin " + assembler_string(std::filesystem::absolute(head).string()) + "\n"
+           "    .incbin " + assembler_string(std::filesystem::absolute(payload).string()) + "\n";
 }
 
 }  // namespace kelvor

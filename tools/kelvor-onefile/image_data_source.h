@@ -1,11 +1,14 @@
-// The assembly source that places a payload block and the build-time strings into the
-// launcher's read-only data: the payload as kelvor_payload_block and kelvor_payload_size, the
-// strings as NUL-terminated UTF-16 arrays. Linking it with the launcher library makes one
-// executable.
+// The image data of a launcher executable (payload/image_data_layout.h): its head, which holds
+// the build-time strings and places the payload after them, and the assembly source that puts
+// head and payload into the ".kelvor" section of an executable linked with the launcher
+// library. The tool's own executables carry the same section bytes, written into a copy of a
+// prebuilt launcher.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "path_template/path_template_variables.h"
 
@@ -25,7 +28,13 @@ struct BuildStrings {
     std::string path_template = path_template_language::default_template;
 };
 
-// Throws ToolError for strings that are not UTF-8 or a template the launcher would reject.
-std::string image_data_source(const std::filesystem::path& payload, const BuildStrings& strings);
+// The section's bytes before the payload block of payload_size bytes: the layout's header and
+// the strings, padded to the payload's alignment. Throws ToolError for a string that is not
+// UTF-8.
+std::vector<unsigned char> image_data_head(const BuildStrings& strings, std::uint64_t payload_size);
+
+// The assembly source of the section: the head from the file head, then the payload block
+// from the file payload, both taken in whole by the assembler.
+std::string image_data_source(const std::filesystem::path& head, const std::filesystem::path& payload);
 
 }  // namespace kelvor

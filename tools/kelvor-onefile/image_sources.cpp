@@ -44,7 +44,12 @@ ImageSources write_image_sources(const std::filesystem::path& directory, const s
     const auto icons = read_icon_set(icon);
 
     ImageSources sources{directory / "image-data.S", directory / "resources.rc"};
-    write_text(sources.assembly, image_data_source(payload, strings));
+    std::error_code unknown;
+    const auto payload_size = std::filesystem::file_size(payload, unknown);
+    if (unknown) throw ToolError("cannot read the size of " + payload.string() + ": " + unknown.message());
+    const auto head = image_data_head(strings, payload_size);
+    write_bytes(directory / "image-data.head", head.data(), head.size());
+    write_text(sources.assembly, image_data_source(directory / "image-data.head", payload));
     const auto ico = ico_file(icons);
     write_bytes(directory / "icon.ico", ico.data(), ico.size());
     write_text(directory / "application.manifest", kApplicationManifest);

@@ -1,6 +1,7 @@
 // Everything besides the launcher library that one launcher executable is linked from, written
-// into a directory: image-data.S (the payload and the build-time strings in read-only data),
-// resources.rc with icon.ico and application.manifest (the executable's resources).
+// into a directory: image-data.S with image-data.head (the payload and the build-time strings
+// in a read-only section of their own), resources.rc with icon.ico and application.manifest
+// (the executable's resources).
 #pragma once
 
 #include <filesystem>

@@ -1,0 +1,16 @@
+// Test programs that link the launcher library carry image data as a launcher does (the build
+// adds their image sources); this reads it into image_data before any test runs, as the
+// launcher's entry point does.
+#include <windows.h>
+
+#include "payload/image_data.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+const bool image_data_found = find_image_data(reinterpret_cast<const unsigned char*>(&__ImageBase), image_data);
+
+}  // namespace
+
+bool test_image_data_found() { return image_data_found; }
