@@ -12,6 +12,7 @@
 #include "pack_options.h"
 #include "temporary_directory.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 #include "tool_paths.h"
 #include "toolchain.h"
 
@@ -59,13 +60,13 @@ int run_build(const std::vector<std::string>& arguments) {
         return 0;
     }
     line.refuse_positional();
-    const std::string output = line.output();
+    const auto output = line.output_path();
     const PackOptions pack = pack_options_from(line);
     const std::string cpu = cpu_level(line.value("--cpu"));
     const auto signing = signing_from(line);
 
     // Everything that can be wrong with the inputs is found before the long packing starts.
-    const BuildStrings strings = build_strings_from(line, output);
+    const BuildStrings strings = build_strings_from(line, utf8_of(output));
     check_build_strings(strings);
     const auto icon = icon_source(line);
     read_icon_set(icon);
@@ -80,7 +81,7 @@ int run_build(const std::vector<std::string>& arguments) {
     const auto library = launcher_library(launcher_directory(line.value("--launcher-dir")), cpu);
 
     TemporaryDirectory work;
-    const auto payload = work.path() / "payload.bin";
+    const auto payload = work.path() / path_from_utf8("payload.bin");
     {
         AtomicOutputFile file(payload);
         write_payload_block(entries, pack, [&file](const void* data, size_t count) { file.write(data, count); });
@@ -96,7 +97,7 @@ int run_build(const std::vector<std::string>& arguments) {
     AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
     executable.write(image.data(), image.size());
     executable.commit();
-    std::printf("%s: %zu entries, %zu bytes\n", output.c_str(), entries.size(), image.size());
+    std::printf("%s: %zu entries, %zu bytes\n", utf8_of(output).c_str(), entries.size(), image.size());
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "file_contents.h"
 #include "little_endian.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -33,7 +34,7 @@ struct NamedImage {
     IconImage image;
 };
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const fs::path& path) { return "'" + utf8_of(path) + "'"; }
 
 // "a, b and c"
 std::string listed(const std::vector<std::string>& items, const char* last_separator) {
@@ -66,7 +67,7 @@ bool has_png_signature(const Bytes& bytes) {
 }
 
 bool has_png_name(const fs::path& path) {
-    std::string name = path.filename().string();
+    std::string name = utf8_of(path.filename());
     if (name.size() < 4) return false;
     std::transform(name.end() - 4, name.end(), name.end() - 4,
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

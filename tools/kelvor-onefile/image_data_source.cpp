@@ -6,6 +6,7 @@
 #include "payload/image_data_layout.h"
 #include "text_encoding.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -66,8 +67,8 @@ std::string image_data_source(const std::filesystem::path& head, const std::file
            "# section of their own that the launcher finds in its image.\n"
            "    .section .kelvor,\"dr\"\n"
            "    .p2align 4\n"
-           "    .incbin " + assembler_string(std::filesystem::absolute(head).string()) + "\n"
-           "    .incbin " + assembler_string(std::filesystem::absolute(payload).string()) + "\n";
+           "    .incbin " + assembler_string(utf8_of(std::filesystem::absolute(head))) + "\n"
+           "    .incbin " + assembler_string(utf8_of(std::filesystem::absolute(payload))) + "\n";
 }
 
 }  // namespace kelvor

@@ -7,6 +7,7 @@
 #include "path_template_rules.h"
 #include "text_encoding.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 #include "version_resource.h"
 
 namespace kelvor {
@@ -43,19 +44,19 @@ ImageSources write_image_sources(const std::filesystem::path& directory, const s
     check_build_strings(strings);
     const auto icons = read_icon_set(icon);
 
-    ImageSources sources{directory / "image-data.S", directory / "resources.rc"};
+    ImageSources sources{directory / path_from_utf8("image-data.S"), directory / path_from_utf8("resources.rc")};
     std::error_code unknown;
     const auto payload_size = std::filesystem::file_size(payload, unknown);
-    if (unknown) throw ToolError("cannot read the size of " + payload.string() + ": " + unknown.message());
+    if (unknown) throw ToolError("cannot read the size of " + utf8_of(payload) + ": " + unknown.message());
     const auto head = image_data_head(strings, payload_size);
-    write_bytes(directory / "image-data.head", head.data(), head.size());
-    write_text(sources.assembly, image_data_source(directory / "image-data.head", payload));
+    write_bytes(directory / path_from_utf8("image-data.head"), head.data(), head.size());
+    write_text(sources.assembly, image_data_source(directory / path_from_utf8("image-data.head"), payload));
     const auto ico = ico_file(icons);
-    write_bytes(directory / "icon.ico", ico.data(), ico.size());
-    write_text(directory / "application.manifest", kApplicationManifest);
+    write_bytes(directory / path_from_utf8("icon.ico"), ico.data(), ico.size());
+    write_text(directory / path_from_utf8("application.manifest"), kApplicationManifest);
     // Named relative to the script, where the resource compiler looks first: no path of the
     // user's is in it, whatever characters it holds.
-    write_text(sources.resources, resource_script(strings, "icon.ico", "application.manifest"));
+    write_text(sources.resources, resource_script(strings, path_from_utf8("icon.ico"), path_from_utf8("application.manifest")));
     return sources;
 }
 

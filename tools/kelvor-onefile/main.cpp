@@ -81,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.push_back(kelvor::utf8_of(argv[i]));
+    for (int i = 1; i < argc; ++i) arguments.push_back(kelvor::utf8_of(std::filesystem::path(std::wstring(argv[i]))));
     return run_tool(arguments);
 }
 #else

@@ -6,6 +6,7 @@
 #include "interruption.h"
 #include "launcher_linking.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -32,7 +33,7 @@ std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::fi
     for (size_t at = specs.find(from); at != std::string::npos; at = specs.find(from, at + to.size())) {
         specs.replace(at, from.size(), to);
     }
-    const auto path = work / "ucrt.specs";
+    const auto path = work / path_from_utf8("ucrt.specs");
     TemporariesLock held;  // work is a temporary directory
     write_whole_file(path, specs.data(), specs.size());
     return path;
@@ -55,7 +56,7 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
                                     const std::filesystem::path& launcher_directory, Subsystem subsystem) {
     // The same compiler flags, link flags and order of inputs as a CMake build that links the
     // launcher library, so that both give the same bytes.
-    std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
+    std::vector<std::string> compile = {toolchain.compiler, "-specs=" + utf8_of(write_ucrt_specs(toolchain, work))};
     append(compile, linking::kUcrtCompileFlags);
     // windres hands its preprocessor's command line to a shell (popen) unless it is told to use
     // a temporary file, and even then splits that line at spaces and quotes itself. So it runs
@@ -65,10 +66,10 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
                 {toolchain.resource_compiler, "--use-temp-file", "-O", "coff", "-i", "resources.rc", "-o", "resources.o"},
                 work);
     std::vector<std::string> assemble = compile;
-    assemble.insert(assemble.end(), {"-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
+    assemble.insert(assemble.end(), {"-c", utf8_of(work / path_from_utf8("image-data.S")), "-o", utf8_of(work / path_from_utf8("image-data.o"))});
     run_program("assembling the image data", assemble);
 
-    const auto executable = work / "out.exe";
+    const auto executable = work / path_from_utf8("out.exe");
     std::vector<std::string> link = compile;
     append(link, linking::kProgramLinkFlags);
     append(link, linking::kReproducibleLinkFlags);
@@ -80,11 +81,11 @@ std::filesystem::path link_launcher(const Toolchain& toolchain, const std::files
         append(link, linking::kGuiSubsystemFlags);
         append(link, linking::kGuiEntryFlags);
     }
-    link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
-                             "-L" + launcher_directory.string()});
+    link.insert(link.end(), {utf8_of(work / path_from_utf8("image-data.o")), utf8_of(work / path_from_utf8("resources.o")),
+                             "-L" + utf8_of(launcher_directory)});
     for (const char* library : linking::kLauncherArchives) link.push_back(std::string("-l") + library);
     for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);
-    link.insert(link.end(), {"-o", executable.string()});
+    link.insert(link.end(), {"-o", utf8_of(executable)});
     run_program("linking", link);
     return executable;
 }

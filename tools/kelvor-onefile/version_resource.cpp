@@ -5,6 +5,7 @@
 
 #include "text_encoding.h"
 #include "tool_error.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -26,7 +27,7 @@ std::string wide_literal(const std::string& label, const std::string& utf8) {
 
 std::string path_literal(const std::filesystem::path& path) {
     std::string literal = "\"";
-    for (const char c : path.string()) {
+    for (const char c : utf8_of(path)) {
         if (c == '"' || c == '\\') literal.push_back('\\');
         literal.push_back(c);
     }
