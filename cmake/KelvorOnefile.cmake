@@ -1,10 +1,14 @@
 # Building single-file launchers with CMake: kelvor_add_onefile and the steps it is made of.
 #
-# kelvor-onefile (the host tool) packs the payload and writes the image data; the launcher
-# library, KelvorOnefile::launcher, supplies the rest of the executable and carries its link
-# flags. The languages these steps need (C++ to link, assembly and resource scripts) are
-# enabled by the project (in this tree) or by the package's config. KELVOR_ONEFILE_TOOL names
-# the tool: the project sets it (in this tree) or the package's config does.
+# kelvor_add_onefile runs "kelvor-onefile build", which writes the payload, the strings and the
+# resources into a copy of a prebuilt launcher: no compiler is needed, and the command line and
+# CMake give the same bytes. Linking by hand is the other way: kelvor_pack_payload and
+# kelvor_add_image_sources write the payload and the image sources, and the launcher library,
+# KelvorOnefile::launcher, supplies the rest of the executable and carries its link flags; the
+# languages that needs (C++ to link, assembly and resource scripts) are enabled by the project
+# (in this tree) or by the package's config. KELVOR_ONEFILE_TOOL names the tool and
+# KELVOR_ONEFILE_LAUNCHER_DIR the prebuilt launchers and the runner DLL: the project sets them
+# (in this tree) or the package's config does.
 #
 # The package may be loaded inside a function, whose variables end with it: the functions
 # below read what they need from cmake/KelvorOnefileLinking.cmake themselves
@@ -88,37 +92,46 @@ endfunction()
 # below DIR) are waited for through DEPENDS, which names them or what writes them.
 function(kelvor_pack_payload)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;APP;EXE;DIR" "DEPENDS;OPTIONS")
-  if(arg_EXE)
-    if(arg_APP OR NOT arg_DIR)
-      message(FATAL_ERROR "kelvor_pack_payload: EXE takes a program's path relative to DIR, and no APP")
-    endif()
-    set(_first_args --exe "${arg_EXE}" --launcher-dir "$<TARGET_FILE_DIR:KelvorOnefile::runner>")
-    set(_first_depends "$<TARGET_FILE:KelvorOnefile::runner>")
-  else()
-    _kelvor_absolute(_app "${arg_APP}")
-    _kelvor_one_element(_app_argument "${_app}")
-    set(_first_args --app "${_app_argument}")
-    set(_first_depends "")
-    if(_app MATCHES "^\\$<")
-      set(_first_depends "${_app}")
-    elseif(EXISTS "${_app}")
-      _kelvor_dependency(_first_depends "${_app}")
-    endif()
-  endif()
-  set(_dir_args "")
-  set(_dir_depends "")
-  if(arg_DIR)
-    _kelvor_absolute(_dir "${arg_DIR}")
-    _kelvor_one_element(_dir_argument "${_dir}")
-    set(_dir_args --dir "${_dir_argument}")
-    _kelvor_files_below(_dir_depends "${_dir}")
-  endif()
+  _kelvor_inputs(_input_args _input_depends "${arg_APP}" "${arg_EXE}" "${arg_DIR}" kelvor_pack_payload)
   add_custom_command(
     OUTPUT "${arg_OUTPUT}"
-    COMMAND "${KELVOR_ONEFILE_TOOL}" pack ${_first_args} ${_dir_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
-    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${_first_depends} ${arg_DEPENDS} ${_dir_depends}
+    COMMAND "${KELVOR_ONEFILE_TOOL}" pack ${_input_args} -o "${arg_OUTPUT}" ${arg_OPTIONS}
+    DEPENDS "${KELVOR_ONEFILE_TOOL}" ${_input_depends} ${arg_DEPENDS}
     COMMENT "Packing ${arg_OUTPUT}"
     VERBATIM)
+endfunction()
+
+# The tool's arguments for an application (app: a DLL's path) or an ordinary program (exe: its
+# path relative to dir) and the files below dir, and the files they are made from, as
+# dependencies. caller names the function for messages.
+function(_kelvor_inputs out_args out_depends app exe dir caller)
+  if(exe)
+    if(app OR NOT dir)
+      message(FATAL_ERROR "${caller}: EXE takes a program's path relative to DIR, and no APP")
+    endif()
+    _kelvor_one_element(_exe_argument "${exe}")
+    set(_args --exe "${_exe_argument}" --launcher-dir "${KELVOR_ONEFILE_LAUNCHER_DIR}")
+    set(_depends "${KELVOR_ONEFILE_LAUNCHER_DIR}/${KELVOR_RUNNER_NAME}.dll")
+  else()
+    _kelvor_absolute(_app "${app}")
+    _kelvor_one_element(_app_argument "${_app}")
+    set(_args --app "${_app_argument}")
+    set(_depends "")
+    if(_app MATCHES "^\\$<")
+      set(_depends "${_app}")
+    elseif(EXISTS "${_app}")
+      _kelvor_dependency(_depends "${_app}")
+    endif()
+  endif()
+  if(dir)
+    _kelvor_absolute(_dir "${dir}")
+    _kelvor_one_element(_dir_argument "${_dir}")
+    list(APPEND _args --dir "${_dir_argument}")
+    _kelvor_files_below(_dir_depends "${_dir}")
+    list(APPEND _depends ${_dir_depends})
+  endif()
+  set(${out_args} "${_args}" PARENT_SCOPE)
+  set(${out_depends} "${_depends}" PARENT_SCOPE)
 endfunction()
 
 # The files a launcher's icons come from: an .ico file, the PNGs of a folder, or (no ICON) the
@@ -139,6 +152,16 @@ function(_kelvor_icon_inputs out icon)
   set(${out} ${_files} PARENT_SCOPE)
 endfunction()
 
+# Linking by hand needs the launcher library, which only a project that compiles for 64-bit
+# Windows with the package's toolchain file has.
+function(_kelvor_require_launcher caller)
+  if(NOT TARGET KelvorOnefile::launcher)
+    message(FATAL_ERROR "${caller}: linking a launcher by hand needs the launcher library, which a project that "
+                        "compiles nothing does not load; kelvor_add_onefile needs no compiler. To link by hand, "
+                        "enable C++ and configure the project with the toolchain file of the KelvorOnefile package")
+  endif()
+endfunction()
+
 # kelvor_add_image_sources(target PAYLOAD file [NAME file.exe] [COMPANY text] [PRODUCT text]
 #                          [VERSION text] [PRODUCT_VERSION text] [DESCRIPTION text] [ICON path]
 #                          [TEMPLATE text])
@@ -147,6 +170,7 @@ endfunction()
 # as sources that kelvor-onefile writes. They are written again when the payload, the tool or
 # an icon changes.
 function(kelvor_add_image_sources target)
+  _kelvor_require_launcher(kelvor_add_image_sources)
   cmake_parse_arguments(PARSE_ARGV 1 arg ""
                         "PAYLOAD;NAME;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE" "")
   if(NOT arg_NAME)
@@ -189,68 +213,77 @@ endfunction()
 #                    [COMPANY text] [PRODUCT text] [VERSION text] [PRODUCT_VERSION text]
 #                    [DESCRIPTION text] [ICON path] [TEMPLATE text] [WINDOW_LOG n] [CPU level]
 #                    [PACK_OPTIONS ...] [DEPENDS ...])
-# One executable, name.exe, that carries the application DLL and the files below DIR, linked
-# with KelvorOnefile::launcher: the same bytes as "kelvor-onefile build" gives from the same
-# inputs. EXE names an ordinary program by its path relative to DIR instead (see
-# kelvor_pack_payload). CONSOLE makes a console-subsystem executable (the default is the GUI
-# subsystem). WINDOW_LOG sets the payload's window to 2^n bytes (the default is the smallest
-# that holds the payload, at most 16 MiB). CPU is the processor level (zen4, x86-64-v3,
-# x86-64-v2, x86-64; the default is the variable KELVOR_ONEFILE_CPU, else zen4). DEPENDS names
-# files or targets that the payload is packed after and again whenever they change (files below
-# DIR that the build itself writes, for instance).
+# One executable, name.exe in the current binary directory, that carries the application DLL
+# and the files below DIR: "kelvor-onefile build" run at build time, so the same bytes as from
+# the command line. The target name is a custom target that builds it; its property
+# KELVOR_ONEFILE_EXECUTABLE holds the executable's path. EXE names an ordinary program by its
+# path relative to DIR instead (see kelvor_pack_payload). CONSOLE makes a console-subsystem
+# executable (the default is the GUI subsystem). WINDOW_LOG sets the payload's window to 2^n
+# bytes (the default is the smallest that holds the payload, at most 16 MiB). CPU is the
+# processor level (zen4, x86-64-v3, x86-64-v2, x86-64; the default is the variable
+# KELVOR_ONEFILE_CPU, else zen4). PACK_OPTIONS go to the tool as they are (--level, --threads).
+# DEPENDS names files or targets that the executable is built after and again whenever they
+# change (files below DIR that the build itself writes, for instance).
 function(kelvor_add_onefile)
   cmake_parse_arguments(PARSE_ARGV 0 arg "CONSOLE"
                         "NAME;APP;EXE;DIR;COMPANY;PRODUCT;VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;TEMPLATE;WINDOW_LOG;CPU"
                         "PACK_OPTIONS;DEPENDS")
-  # NAME names the executable target, which CMake would refuse deep inside with its own words.
+  _kelvor_read_linking()
+  # NAME names the target and the executable, which CMake would refuse deep inside with its own
+  # words.
   if(NOT arg_NAME MATCHES "^[A-Za-z0-9_.+-]+$")
     message(FATAL_ERROR "kelvor_add_onefile: NAME '${arg_NAME}' must be a CMake target name, made of letters, "
                         "digits and _ . + - (it names the target and the executable, NAME.exe)")
   endif()
+  set(_cpu "${arg_CPU}")
+  if(NOT _cpu)
+    set(_cpu "${KELVOR_ONEFILE_CPU}")
+  endif()
+  if(NOT _cpu)
+    set(_cpu "${KELVOR_DEFAULT_CPU}")
+  endif()
+  if(NOT _cpu IN_LIST KELVOR_CPU_LEVELS)
+    message(FATAL_ERROR "${arg_NAME}: the processor level '${_cpu}' is none of ${KELVOR_CPU_LEVELS}")
+  endif()
   set(_depends ${arg_DEPENDS})
-  if(arg_EXE)
-    _kelvor_one_element(_exe "${arg_EXE}")
-    set(_first EXE "${_exe}")
-  elseif(TARGET "${arg_APP}")
+  set(_app "${arg_APP}")
+  if(arg_APP AND TARGET "${arg_APP}")
     list(APPEND _depends "${arg_APP}")
-    set(_first APP "$<TARGET_FILE:${arg_APP}>")
-  else()
-    _kelvor_one_element(_app "${arg_APP}")
-    set(_first APP "${_app}")
+    set(_app "$<TARGET_FILE:${arg_APP}>")
   endif()
-  set(_dir_args "")
-  if(arg_DIR)
-    _kelvor_one_element(_dir "${arg_DIR}")
-    set(_dir_args DIR "${_dir}")
-  endif()
-  set(_payload "${CMAKE_CURRENT_BINARY_DIR}/${arg_NAME}.payload")
-  set(_pack_options ${arg_PACK_OPTIONS})
-  if(arg_WINDOW_LOG)
-    list(APPEND _pack_options --window-log "${arg_WINDOW_LOG}")
-  endif()
-  kelvor_pack_payload(OUTPUT "${_payload}" ${_first} ${_dir_args} DEPENDS ${_depends} OPTIONS ${_pack_options})
-
-  # Its own sources are assembly and a resource script; the launcher library is C++ and brings
-  # the subsystem's link flags, which follow KELVOR_ONEFILE_CONSOLE.
+  _kelvor_inputs(_args _input_depends "${_app}" "${arg_EXE}" "${arg_DIR}" kelvor_add_onefile)
   if(arg_CONSOLE)
-    add_executable(${arg_NAME})
-    set_target_properties(${arg_NAME} PROPERTIES KELVOR_ONEFILE_CONSOLE ON)
+    set(_prebuilt "${KELVOR_PREBUILT_CONSOLE_NAME}.exe")
+    list(APPEND _args --console)
   else()
-    add_executable(${arg_NAME} WIN32)
+    set(_prebuilt "${KELVOR_PREBUILT_GUI_NAME}.exe")
   endif()
-  set_target_properties(${arg_NAME} PROPERTIES LINKER_LANGUAGE CXX)
-  if(arg_CPU)
-    set_target_properties(${arg_NAME} PROPERTIES KELVOR_ONEFILE_CPU "${arg_CPU}")
+  list(APPEND _args --cpu "${_cpu}")
+  if(NOT arg_EXE)  # an ordinary program's inputs name the directory already
+    list(APPEND _args --launcher-dir "${KELVOR_ONEFILE_LAUNCHER_DIR}")
   endif()
-  set(_strings "")
-  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE)
+  if(DEFINED arg_ICON)
+    _kelvor_absolute(arg_ICON "${arg_ICON}")
+  endif()
+  _kelvor_icon_inputs(_icon_files "${arg_ICON}")
+  foreach(_setting COMPANY PRODUCT VERSION PRODUCT_VERSION DESCRIPTION ICON TEMPLATE WINDOW_LOG)
     if(DEFINED arg_${_setting})
+      string(TOLOWER "${_setting}" _option)
+      string(REPLACE "_" "-" _option "${_option}")
       _kelvor_one_element(_value "${arg_${_setting}}")
-      list(APPEND _strings ${_setting} "${_value}")
+      list(APPEND _args "--${_option}" "${_value}")
     endif()
   endforeach()
-  kelvor_add_image_sources(${arg_NAME} PAYLOAD "${_payload}" ${_strings})
-  kelvor_link_launcher(${arg_NAME})
+  set(_executable "${CMAKE_CURRENT_BINARY_DIR}/${arg_NAME}.exe")
+  add_custom_command(
+    OUTPUT "${_executable}"
+    COMMAND "${KELVOR_ONEFILE_TOOL}" build ${_args} -o "${_executable}" ${arg_PACK_OPTIONS}
+    DEPENDS "${KELVOR_ONEFILE_TOOL}" "${KELVOR_ONEFILE_LAUNCHER_DIR}/${_cpu}/${_prebuilt}" ${_input_depends}
+            ${_icon_files} ${_depends}
+    COMMENT "Building ${arg_NAME}.exe"
+    VERBATIM)
+  add_custom_target(${arg_NAME} ALL DEPENDS "${_executable}")
+  set_target_properties(${arg_NAME} PROPERTIES KELVOR_ONEFILE_EXECUTABLE "${_executable}")
 endfunction()
 
 # kelvor_link_launcher(target)
@@ -259,6 +292,7 @@ endfunction()
 # console subsystem's when the target's property KELVOR_ONEFILE_CONSOLE is true, and the code is
 # that of the level in its property KELVOR_ONEFILE_CPU (else the default).
 function(kelvor_link_launcher target)
+  _kelvor_require_launcher(kelvor_link_launcher)
   _kelvor_read_linking()
   get_target_property(_cpu ${target} KELVOR_ONEFILE_CPU)
   if(_cpu AND NOT _cpu IN_LIST KELVOR_CPU_LEVELS)

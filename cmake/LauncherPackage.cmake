@@ -30,10 +30,11 @@ install(EXPORT KelvorOnefileTargets NAMESPACE KelvorOnefile:: DESTINATION ${KELV
 # Installed: the modules beside the config, the tool that the host build installs to the prefix.
 set(KELVOR_PACKAGE_MODULES ${KELVOR_PACKAGE_DIRECTORY})
 set(KELVOR_PACKAGE_TOOL ${CMAKE_INSTALL_BINDIR}/kelvor-onefile)
+set(KELVOR_PACKAGE_LAUNCHERS ${KELVOR_LAUNCHER_DIRECTORY})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KelvorOnefileConfig.cmake.in
     ${CMAKE_BINARY_DIR}/package/KelvorOnefileConfig.cmake
     INSTALL_DESTINATION ${KELVOR_PACKAGE_DIRECTORY}
-    PATH_VARS KELVOR_PACKAGE_MODULES KELVOR_PACKAGE_TOOL)
+    PATH_VARS KELVOR_PACKAGE_MODULES KELVOR_PACKAGE_TOOL KELVOR_PACKAGE_LAUNCHERS)
 # 0.x releases keep their interface within a minor version only. The package is for 64-bit
 # Windows builds on any host; the config, not the version check, says so when it does not fit.
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/KelvorOnefileConfigVersion.cmake
@@ -53,8 +54,9 @@ set(_kelvor_tree_package ${CMAKE_BINARY_DIR}/${KELVOR_PACKAGE_DIRECTORY})
 export(EXPORT KelvorOnefileTargets NAMESPACE KelvorOnefile:: FILE ${_kelvor_tree_package}/KelvorOnefileTargets.cmake)
 set(KELVOR_PACKAGE_MODULES ${PROJECT_SOURCE_DIR}/cmake)
 set(KELVOR_PACKAGE_TOOL ${KELVOR_ONEFILE_TOOL})
+set(KELVOR_PACKAGE_LAUNCHERS ${KELVOR_ONEFILE_LAUNCHER_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KelvorOnefileConfig.cmake.in
     ${_kelvor_tree_package}/KelvorOnefileConfig.cmake
     INSTALL_DESTINATION ${_kelvor_tree_package} INSTALL_PREFIX ${CMAKE_BINARY_DIR}
-    PATH_VARS KELVOR_PACKAGE_MODULES KELVOR_PACKAGE_TOOL)
+    PATH_VARS KELVOR_PACKAGE_MODULES KELVOR_PACKAGE_TOOL KELVOR_PACKAGE_LAUNCHERS)
 configure_file(${CMAKE_BINARY_DIR}/package/KelvorOnefileConfigVersion.cmake ${_kelvor_tree_package}/ COPYONLY)

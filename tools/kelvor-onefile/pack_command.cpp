@@ -29,7 +29,6 @@ const char kPackHelp[] =
 OptionTable pack_command_options() {
     OptionTable options = joined(input_options(), {{{"-o", "--output"}, "FILE", "the payload block to write"}});
     options = joined(options, pack_tuning_options());
-    options.push_back({{"--no-content-size"}, "", "leave the decoded size out of the frame header"});
     options.push_back(launcher_directory_option("where the runner DLL is"));
     options.push_back(help_option());
     return options;
@@ -47,8 +46,7 @@ int run_pack(const std::vector<std::string>& arguments) {
     line.refuse_positional();
     const auto output = line.output_path();
 
-    PackOptions options = pack_options_from(line);
-    options.record_content_size = !line.has("--no-content-size");
+    const PackOptions options = pack_options_from(line);
     const auto entries = entries_from(line, output);
 
     AtomicOutputFile file(output);

@@ -26,12 +26,14 @@ OptionTable pack_tuning_options() {
              std::to_string(payload_format::max_window_log) +
              " (default: the smallest that holds\nthe whole payload, at most 2^" +
              std::to_string(default_window_log_limit) + ": a larger window decodes slower)"},
+        {{"--no-content-size"}, "", "leave the decoded size out of the frame header"},
     };
 }
 
 PackOptions pack_options_from(const CommandLine& line) {
     PackOptions options;
     options.level = line.number("--level", ZSTD_minCLevel(), ZSTD_maxCLevel()).value_or(options.level);
+    options.record_content_size = !line.has("--no-content-size");
     options.threads = line.number("--threads", 1, 256).value_or(0);
     options.window_log = line.number("--window-log", ZSTD_WINDOWLOG_MIN, payload_format::max_window_log);
     return options;
