@@ -1,5 +1,6 @@
 // Running programs on POSIX: posix_spawnp, a pipe read with poll for a time limit, waitpid.
 #include "process_running.h"
+#include "process_running_system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -89,14 +90,15 @@ int wait_for(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void require_success(const std::string& step, const std::vector<std::string>& arguments, int status) {
-    if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
+}  // namespace
+
+int run_and_wait(const std::string& step, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& own_directory) {
+    return wait_for(start_program(step, arguments, -1, false, own_directory));
 }
 
-// Runs the program with its output read through a pipe into output; returns its status, or
-// nothing when it is still running after timeout_seconds (0: no limit) and has been killed.
 std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
-                                   std::string& output, bool apart_from_terminal, int timeout_seconds = 0) {
+                                   std::string& output, bool apart_from_terminal, int timeout_seconds) {
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe: " + std::strerror(errno));
     pid_t child = 0;
@@ -138,23 +140,5 @@ std::optional<int> run_with_output(const std::string& step, const std::vector<st
     return status;
 }
 
-}  // namespace
-
-void run_program(const std::string& step, const std::vector<std::string>& arguments,
-                 const std::filesystem::path& own_directory) {
-    require_success(step, arguments, wait_for(start_program(step, arguments, -1, false, own_directory)));
-}
-
-// Read through a pipe while the program runs, so that no temporary file holds it.
-std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
-    std::string output;
-    require_success(step, arguments, *run_with_output(step, arguments, output, false));
-    return output;
-}
-
-std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
-                                                      std::string& output, int timeout_seconds) {
-    return run_with_output(step, arguments, output, true, timeout_seconds);
-}
 
 }  // namespace kelvor

@@ -3,6 +3,7 @@
 // split back into exactly the arguments given; a pipe read while the program runs, with a
 // time limit; the process handle recorded for the clean-up of an interrupted run.
 #include "process_running.h"
+#include "process_running_system.h"
 
 #include <chrono>
 #include <cwchar>
@@ -150,10 +151,6 @@ int wait_for(HANDLE child) {
     return static_cast<int>(status);
 }
 
-void require_success(const std::string& step, const std::vector<std::string>& arguments, int status) {
-    if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
-}
-
 // Appends what the pipe holds now to output; false once every writer has closed it.
 bool read_available(HANDLE pipe, std::string& output) {
     DWORD available = 0;
@@ -168,10 +165,17 @@ bool read_available(HANDLE pipe, std::string& output) {
     return true;
 }
 
-// Runs the program with its output read through a pipe into output; returns its status, or
-// nothing when it is still running after timeout_seconds (0: no limit) and has been ended.
+}  // namespace
+
+bool on_path(const std::string& program) { return program_file(program).has_value(); }
+
+int run_and_wait(const std::string& step, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& own_directory) {
+    return wait_for(start_program(step, arguments, nullptr, false, own_directory));
+}
+
 std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
-                                   std::string& output, bool apart_from_terminal, int timeout_seconds = 0) {
+                                   std::string& output, bool apart_from_terminal, int timeout_seconds) {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE reading = nullptr, writing = nullptr;
     if (!CreatePipe(&reading, &writing, &inherited, 0)) {
@@ -212,23 +216,5 @@ std::optional<int> run_with_output(const std::string& step, const std::vector<st
     return status;
 }
 
-}  // namespace
-
-bool on_path(const std::string& program) { return program_file(program).has_value(); }
-
-void run_program(const std::string& step, const std::vector<std::string>& arguments, const fs::path& own_directory) {
-    require_success(step, arguments, wait_for(start_program(step, arguments, nullptr, false, own_directory)));
-}
-
-std::string program_output(const std::string& step, const std::vector<std::string>& arguments) {
-    std::string output;
-    require_success(step, arguments, *run_with_output(step, arguments, output, false));
-    return output;
-}
-
-std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
-                                                      std::string& output, int timeout_seconds) {
-    return run_with_output(step, arguments, output, true, timeout_seconds);
-}
 
 }  // namespace kelvor
