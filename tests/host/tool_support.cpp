@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "payload_layout.h"
+
 #include "launcher_linking.h"
 
 #include <cctype>
@@ -15,7 +17,6 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include "little_endian.h"
 
 extern char** environ;
 
@@ -274,12 +275,8 @@ std::string case_name(const char* label) {
 }
 
 std::vector<unsigned char> entry(const std::u16string& name, const std::string& data) {
-    std::vector<unsigned char> bytes;
-    for (const char16_t unit : name) append_le(bytes, unit, 2);
-    append_le(bytes, 0, 2);
-    append_le(bytes, data.size(), 8);
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return bytes;
+    const std::string bytes = entry_bytes(name, data);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::vector<unsigned char> concat(std::initializer_list<std::vector<unsigned char>> parts) {
@@ -294,14 +291,8 @@ std::vector<unsigned char> block_of(const std::vector<unsigned char>& stream, bo
     ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, checksum ? 1 : 0);
     frame.resize(ZSTD_compress2(context, frame.data(), frame.size(), stream.data(), stream.size()));
     ZSTD_freeCCtx(context);
-    std::vector<unsigned char> block(3 + frame.size());
-    block[0] = 'K';
-    block[1] = 'A';
-    block[2] = 'Y';
-    std::copy(frame.begin(), frame.end(), block.begin() + 3);
-    append_le(block, 0, 4);
-    append_le(block, 7 + frame.size(), 8);
-    return block;
+    const std::string block = payload_block(std::string(frame.begin(), frame.end()));
+    return {block.begin(), block.end()};
 }
 
 std::vector<unsigned char> block_of_entries(std::initializer_list<std::vector<unsigned char>> entries) {

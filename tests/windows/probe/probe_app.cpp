@@ -40,6 +40,8 @@
 #include <map>
 #include <string>
 
+#include "file_tree_walk.h"
+
 extern "C" __declspec(dllimport) const wchar_t* probe_dependency_origin();
 
 namespace {
@@ -101,27 +103,15 @@ void await_file(const std::wstring& path) {
 }
 
 // Every file below root, by path relative to root, with its size.
-void find_files(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, DWORD>& files) {
-    WIN32_FIND_DATAW found;
-    const std::wstring directory = relative.empty() ? root : root + L"\\" + relative;
-    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            find_files(root, child, files);
-        } else {
-            files[child] = found.nFileSizeLow;
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+std::map<std::wstring, DWORD> find_files(const std::wstring& root) {
+    std::map<std::wstring, DWORD> files;
+    kelvor::testing::for_each_file(
+        root, [&files](const std::wstring& name, const WIN32_FIND_DATAW& found) { files[name] = found.nFileSizeLow; });
+    return files;
 }
 
 void list_files(const std::wstring& root) {
-    std::map<std::wstring, DWORD> files;
-    find_files(root, L"", files);
+    const auto files = find_files(root);
     for (const auto& [name, size] : files) line("file " + utf8(name) + " " + std::to_string(size));
 }
 
@@ -130,8 +120,7 @@ void fnv1a(std::uint64_t& hash, const void* data, size_t count) {
 }
 
 void digest_files(const std::wstring& root) {
-    std::map<std::wstring, DWORD> files;
-    find_files(root, L"", files);
+    const auto files = find_files(root);
     std::uint64_t hash = 14695981039346656037ull;
     for (const auto& [name, size] : files) {
         fnv1a(hash, name.data(), name.size() * sizeof(wchar_t));

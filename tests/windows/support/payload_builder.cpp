@@ -6,24 +6,6 @@
 
 namespace kelvor::testing {
 
-namespace {
-
-void put_le(std::string& out, std::uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-}  // namespace
-
-std::string entry_bytes(const std::wstring& name, const std::string& data) {
-    std::string bytes;
-    for (const wchar_t unit : name) put_le(bytes, unit, 2);
-    put_le(bytes, 0, 2);
-    put_le(bytes, data.size(), 8);
-    return bytes + data;
-}
-
-std::string end_marker_bytes() { return std::string(2, '\0'); }
-
 std::string raw_frame(const std::string& content, size_t block_size, bool checksum) {
     std::string frame;
     put_le(frame, 0xFD2FB528, 4);
@@ -48,13 +30,6 @@ std::string skippable_frame(size_t n) {
     put_le(frame, 0x184D2A50, 4);
     put_le(frame, n, 4);
     return frame + std::string(n, 'S');
-}
-
-std::string payload_block(const std::string& frames) {
-    std::string block = "KAY" + frames;
-    put_le(block, 0, 4);
-    put_le(block, 3 + frames.size() + 4, 8);
-    return block;
 }
 
 }  // namespace kelvor::testing

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "file_tree_walk.h"
+
 namespace kelvor::testing {
 
 std::wstring widen(const std::string& utf8) {
@@ -103,24 +105,6 @@ void write_file(const std::wstring& path, const std::string& contents) {
 
 namespace {
 
-void collect_tree(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>& files) {
-    const std::wstring directory = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            collect_tree(root, child, files);
-        } else {
-            files[child] = read_file(root + L"\\" + child);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 HANDLE inheritable_file(const std::wstring& path) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -194,7 +178,7 @@ std::string read_to_end(HANDLE pipe) {
 
 std::map<std::wstring, std::string> read_tree(const std::wstring& root) {
     std::map<std::wstring, std::string> files;
-    collect_tree(root, L"", files);
+    for_each_file(root, [&](const std::wstring& name, const WIN32_FIND_DATAW&) { files[name] = read_file(root + L"\\" + name); });
     return files;
 }
 
