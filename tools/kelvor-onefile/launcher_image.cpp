@@ -42,9 +42,6 @@ constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', '\0', '\0', '
 
 std::uint64_t align(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
-void put_le(Bytes& out, std::size_t at, std::uint64_t value, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) out[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 bool power_of_two(std::uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 

@@ -27,9 +27,6 @@ constexpr std::size_t kDataEntryBytes = 16;  // IMAGE_RESOURCE_DATA_ENTRY
 constexpr std::uint32_t kSubdirectory = 0x80000000;
 constexpr std::size_t kDataAlignment = 8;
 
-void put_le(Bytes& out, std::size_t at, std::uint64_t value, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) out[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 // A directory with its entries' ids, all numbered (no named entries), ascending as the
 // loader's binary search expects.

@@ -80,9 +80,7 @@ void append_block(std::vector<unsigned char>& out, const VersionBlock& block) {
         pad4(out);
         append_block(out, child);
     }
-    const std::size_t length = out.size() - start;
-    out[start] = static_cast<unsigned char>(length);
-    out[start + 1] = static_cast<unsigned char>(length >> 8);
+    put_le(out, start, out.size() - start, 2);
 }
 
 std::u16string ascii_units(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
