@@ -1,4 +1,6 @@
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "atomic_output_file.h"
 #include "authenticode_signing.h"
@@ -105,20 +107,22 @@ int run_build(const std::vector<std::string>& arguments) {
     payload.write = [&](const ByteSink& out) { copy_file(payload_file, out); };
     const auto head = image_data_head(strings, payload.size);
 
+    // A signed executable is written and signed in the working directory, then copied out.
+    std::optional<std::filesystem::path> signed_image;
+    if (signing) {
+        const auto unsigned_image = work.path() / "unsigned.exe";
+        AtomicOutputFile file(unsigned_image);
+        launcher.write_executable(resources, head, payload,
+                                  [&](const void* data, std::size_t count) { file.write(data, count); });
+        file.commit();
+        signed_image = sign_image(*signing, unsigned_image);
+    }
     AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
     const ByteSink to_output = [&](const void* data, std::size_t count) { executable.write(data, count); };
     std::uint64_t size = 0;
-    if (signing) {
-        const auto unsigned_image = work.path() / "unsigned.exe";
-        {
-            AtomicOutputFile file(unsigned_image);
-            launcher.write_executable(resources, head, payload,
-                                      [&](const void* data, std::size_t count) { file.write(data, count); });
-            file.commit();
-        }
-        const auto signed_image = sign_image(*signing, unsigned_image);
-        size = InputFile(signed_image).size();
-        copy_file(signed_image, to_output);
+    if (signed_image) {
+        size = InputFile(*signed_image).size();
+        copy_file(*signed_image, to_output);
     } else {
         size = launcher.write_executable(resources, head, payload, to_output);
     }
