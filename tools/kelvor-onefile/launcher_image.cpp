@@ -56,7 +56,7 @@ void write_zeros(const ByteSink& out, std::uint64_t count) {
 }  // namespace
 
 LauncherImage::LauncherImage(const std::filesystem::path& path, Subsystem subsystem)
-    : path_(path), bytes_(read_whole_file(path, kLargestImageBytes, "a launcher")) {
+    : bytes_(read_whole_file(path, kLargestImageBytes, "a launcher")) {
     const auto fault = [&](const std::string& what) {
         return ToolError("'" + path.string() + "' is not a prebuilt launcher: " + what);
     };

@@ -45,7 +45,6 @@ public:
                                    const ByteSink& out) const;
 
 private:
-    std::filesystem::path path_;
     std::vector<unsigned char> bytes_;
     std::size_t file_header_ = 0;      // offset of the file header
     std::size_t optional_header_ = 0;  // offset of the optional header
