@@ -52,12 +52,12 @@ OptionSpec cpu_level_option() {
     return {{"--cpu"}, "LEVEL", help + "For machines nobody knows, choose x86-64-v2."};
 }
 
-std::filesystem::path launcher_library(const std::filesystem::path& directory, const std::string& level) {
-    const auto library = directory / level;
-    for (const char* archive : linking::kLauncherArchives) {
-        require_file(library, "lib" + std::string(archive) + ".a", "the launcher library");
-    }
-    return library;
+std::filesystem::path prebuilt_launcher(const std::filesystem::path& directory, const std::string& level,
+                                        Subsystem subsystem) {
+    const std::string file =
+        subsystem == Subsystem::console ? linking::kPrebuiltConsoleLauncher : linking::kPrebuiltGuiLauncher;
+    require_file(directory / level, file, "the prebuilt launcher");
+    return directory / level / file;
 }
 
 std::filesystem::path runner_dll(const std::filesystem::path& directory) {

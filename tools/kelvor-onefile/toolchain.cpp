@@ -6,15 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "atomic_output_file.h"
 #include "interruption.h"
-#include "launcher_linking.h"
 #include "tool_error.h"
 
 extern char** environ;
@@ -35,19 +32,6 @@ bool on_path(const std::string& program) {
 }
 
 namespace {
-
-std::string find_program(const std::optional<std::string>& given, const std::vector<std::string>& names,
-                         const char* what, const char* option) {
-    if (given) {
-        if (!on_path(*given)) throw ToolError(std::string(what) + " '" + *given + "' cannot be found");
-        return *given;
-    }
-    for (const auto& name : names) {
-        if (on_path(name)) return name;
-    }
-    throw ToolError(std::string("no ") + what + " on PATH (" + names.front() + "); install mingw-w64 or name one with " +
-                    option);
-}
 
 // Starts the program with this thread's blocked signals unblocked again (it would inherit
 // them, and an interruption could not end it) and records it for the clean-up of an
@@ -152,32 +136,7 @@ std::optional<int> run_with_output(const std::string& step, const std::vector<st
     return status;
 }
 
-// The compiler's own specs with the UCRT in place of its default runtime, as the launcher
-// library was built.
-std::filesystem::path write_ucrt_specs(const Toolchain& toolchain, const std::filesystem::path& work) {
-    std::string specs = program_output("reading the compiler's specs", {toolchain.compiler, "-dumpspecs"});
-    const std::string from = linking::kSpecsDefaultRuntime, to = linking::kSpecsUcrtRuntime;
-    for (size_t at = specs.find(from); at != std::string::npos; at = specs.find(from, at + to.size())) {
-        specs.replace(at, from.size(), to);
-    }
-    const auto path = work / "ucrt.specs";
-    TemporariesLock held;  // work is a temporary directory
-    write_whole_file(path, specs.data(), specs.size());
-    return path;
-}
-
-template <size_t count>
-void append(std::vector<std::string>& command, const char* const (&flags)[count]) {
-    command.insert(command.end(), std::begin(flags), std::end(flags));
-}
-
 }  // namespace
-
-Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler) {
-    return {find_program(compiler, {std::begin(linking::kCxxCompilers), std::end(linking::kCxxCompilers)},
-                         "cross compiler", "--cc"),
-            find_program(resource_compiler, {linking::kResourceCompiler}, "resource compiler", "--windres")};
-}
 
 void run_program(const std::string& step, const std::vector<std::string>& arguments,
                  const std::filesystem::path& own_directory) {
@@ -194,44 +153,6 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
                                                       std::string& output, int timeout_seconds) {
     return run_with_output(step, arguments, output, true, timeout_seconds);
-}
-
-std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
-                                    const std::filesystem::path& launcher_directory, Subsystem subsystem) {
-    // The same compiler flags, link flags and order of inputs as a CMake build that links the
-    // launcher library, so that both give the same bytes.
-    std::vector<std::string> compile = {toolchain.compiler, "-specs=" + write_ucrt_specs(toolchain, work).string()};
-    append(compile, linking::kUcrtCompileFlags);
-    // windres hands its preprocessor's command line to a shell (popen) unless it is told to use
-    // a temporary file, and even then splits that line at spaces and quotes itself. So it runs
-    // in the working directory with names of the tool's own making, relative to it, and keeps
-    // its temporary files there: no path of the user's, TMPDIR included, is ever in that line.
-    run_program("compiling the resources",
-                {toolchain.resource_compiler, "--use-temp-file", "-O", "coff", "-i", "resources.rc", "-o", "resources.o"},
-                work);
-    std::vector<std::string> assemble = compile;
-    assemble.insert(assemble.end(), {"-c", (work / "image-data.S").string(), "-o", (work / "image-data.o").string()});
-    run_program("assembling the image data", assemble);
-
-    const auto executable = work / "out.exe";
-    std::vector<std::string> link = compile;
-    append(link, linking::kProgramLinkFlags);
-    append(link, linking::kReproducibleLinkFlags);
-    append(link, linking::kLauncherLinkFlags);
-    if (subsystem == Subsystem::console) {
-        append(link, linking::kConsoleSubsystemFlags);
-        append(link, linking::kConsoleEntryFlags);
-    } else {
-        append(link, linking::kGuiSubsystemFlags);
-        append(link, linking::kGuiEntryFlags);
-    }
-    link.insert(link.end(), {(work / "image-data.o").string(), (work / "resources.o").string(),
-                             "-L" + launcher_directory.string()});
-    for (const char* library : linking::kLauncherArchives) link.push_back(std::string("-l") + library);
-    for (const char* library : linking::kLauncherSystemLibraries) link.push_back(std::string("-l") + library);
-    link.insert(link.end(), {"-o", executable.string()});
-    run_program("linking", link);
-    return executable;
 }
 
 }  // namespace kelvor

@@ -1,5 +1,5 @@
-// The mingw-w64 cross toolchain that links launcher executables: found on PATH or named by
-// an option, and run the way the launcher library was built (the UCRT, static runtime).
+// Running the programs that the tool hands work to (osslsigncode): found on PATH, started
+// with the tool's own streams or read through a pipe, and ended when the tool is interrupted.
 #pragma once
 
 #include <filesystem>
@@ -8,14 +8,6 @@
 #include <vector>
 
 namespace kelvor {
-
-struct Toolchain {
-    std::string compiler;           // linking::kCxxCompilers found on PATH, or what --cc names
-    std::string resource_compiler;  // linking::kResourceCompiler, or what --windres names
-};
-
-// Throws ToolError when a program cannot be found.
-Toolchain find_toolchain(const std::optional<std::string>& compiler, const std::optional<std::string>& resource_compiler);
 
 // Whether a program can be run: a path to an executable file, or a name found on PATH.
 bool on_path(const std::string& program);
@@ -36,14 +28,5 @@ std::string program_output(const std::string& step, const std::vector<std::strin
 // Throws ToolError only when it cannot be started.
 std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
                                                       std::string& output, int timeout_seconds);
-
-// The subsystem a launcher executable is linked for.
-enum class Subsystem { gui, console };
-
-// Links work/out.exe from the image sources in work and the launcher library in
-// launcher_directory, with the flags of cmake/KelvorOnefileLinking.cmake: the same inputs give
-// the same bytes, the same as kelvor_add_onefile's.
-std::filesystem::path link_launcher(const Toolchain& toolchain, const std::filesystem::path& work,
-                                    const std::filesystem::path& launcher_directory, Subsystem subsystem);
 
 }  // namespace kelvor
