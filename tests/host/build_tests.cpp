@@ -1,15 +1,25 @@
-// Building an executable: the checks that run before anything is packed or linked, so that a
-// bad version, icon, template or input is a build error with a clear message and no output.
+// Building an executable: the checks that run before anything is packed, so that a bad
+// version, icon, template, input or prebuilt launcher is a build error with a clear message and
+// no output; and the writers of the executable's resources and sections.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <sys/stat.h>
 
+#include "application_manifest.h"
 #include "icon_set.h"
+#include "image_checksum.h"
+#include "launcher_image.h"
+#include "launcher_linking.h"
 #include "little_endian.h"
 #include "path_template_rules.h"
+#include "payload/image_data_layout.h"
+#include "process_running.h"
+#include "resource_section.h"
 #include "tool_error.h"
-#include "toolchain.h"
 #include "tool_support.h"
 #include "version_resource.h"
 
@@ -159,43 +169,102 @@ TEST(ResourceScript, EscapesEveryCharacterOfTheStrings) {
     EXPECT_NE(script.find("VALUE \"Translation\", 0x0000, 0x04B0"), std::string::npos);
 }
 
-// The cross toolchain on PATH; why it is missing when it is not (tests that need it skip).
-std::optional<std::string> find_installed_toolchain(Toolchain& toolchain) {
-    try {
-        toolchain = find_toolchain(std::nullopt, std::nullopt);
-        return std::nullopt;
-    } catch (const ToolError& missing) {
-        return std::string(missing.what()) + " (scripts/setup installs it)";
+using Bytes = std::vector<unsigned char>;
+
+// The resource of (type, id, language) in a resource section mapped at address, read through
+// the directory tree as the loader reads it; empty when it is not there.
+Bytes find_resource(const Bytes& section, std::uint32_t address, std::uint16_t type, std::uint16_t id,
+                    std::uint16_t language) {
+    std::size_t directory = 0;
+    for (const std::uint16_t wanted : {type, id, language}) {
+        const std::size_t entries = read_le(&section[directory + 12], 2) + read_le(&section[directory + 14], 2);
+        std::uint64_t target = 0, previous = 0;
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::size_t entry = directory + 16 + 8 * i;
+            const auto entry_id = read_le(&section[entry], 4);
+            EXPECT_TRUE(i == 0 || entry_id > previous) << "ids not ascending";
+            previous = entry_id;
+            if (entry_id == wanted) target = read_le(&section[entry + 4], 4) | 1ull << 63;
+        }
+        if (target == 0) return {};
+        directory = static_cast<std::size_t>(target & 0x7FFFFFFF);
     }
+    const auto data = read_le(&section[directory], 4) - address;
+    EXPECT_EQ(data % 8, 0u) << "data not 8-byte aligned";
+    return Bytes(section.begin() + static_cast<long>(data),
+                 section.begin() + static_cast<long>(data + read_le(&section[directory + 4], 4)));
 }
 
-// The .res data of the version resource, as the resource compiler lays it out.
-std::vector<unsigned char> compiled_version_resource(const Toolchain& toolchain, const fs::path& work,
-                                                     const std::string& script) {
-    testing::write_file(work / "version.rc", script);
-    run_program("windres", {toolchain.resource_compiler, "-O", "res", "-i", (work / "version.rc").string(), "-o",
-                            (work / "version.res").string()});
-    const auto res = testing::read_bytes(work / "version.res");
-    // Each resource: data size, header size, type (0xFFFF and a number for RT_VERSION), ...
-    for (size_t at = 0; at + 12 <= res.size();) {
+TEST(ResourceSection, FindsEveryResourceByTypeIdAndLanguage) {
+    const std::vector<Resource> resources = {
+        {24, 1, 0, {'m'}},           {3, 2, 0, {1, 2, 3}},        {3, 1, 0, {4, 5, 6, 7, 8}},
+        {16, 1, 0x409, {9, 9, 9}},   {16, 1, 0, {10}},            {14, 7, 0, Bytes(1000, 11)},
+    };
+    const std::uint32_t address = 0x1C5000;
+    const Bytes section = resource_section(resources, address);
+    for (const auto& r : resources) {
+        EXPECT_EQ(find_resource(section, address, r.type, r.id, r.language), r.data) << r.type << "/" << r.id;
+    }
+    EXPECT_TRUE(find_resource(section, address, 3, 3, 0).empty());
+    EXPECT_THROW(resource_section({resources[0], resources[0]}, address), ToolError);
+}
+
+// The resource compiler's .res file: each resource's type, id, language and bytes.
+std::map<std::tuple<int, int, int>, Bytes> compiled_resources(const fs::path& work, const std::string& script) {
+    testing::write_file(work / "resources.rc", script);
+    run_program("windres", {linking::kResourceCompiler, "-O", "res", "-i", (work / "resources.rc").string(), "-o",
+                            (work / "resources.res").string()});
+    const auto res = testing::read_bytes(work / "resources.res");
+    std::map<std::tuple<int, int, int>, Bytes> resources;
+    // Each: data size, header size, type and name (0xFFFF and a number), version, flags,
+    // language; the first is an empty one.
+    for (size_t at = 0; at + 32 <= res.size();) {
         const size_t data = read_le(&res[at], 4), header = read_le(&res[at + 4], 4);
-        if (read_le(&res[at + 8], 2) == 0xFFFF && read_le(&res[at + 10], 2) == 16) {
-            return std::vector<unsigned char>(res.begin() + at + header, res.begin() + at + header + data);
+        if (data > 0) {
+            resources[{static_cast<int>(read_le(&res[at + 10], 2)), static_cast<int>(read_le(&res[at + 14], 2)),
+                       static_cast<int>(read_le(&res[at + 22], 2))}] =
+                Bytes(res.begin() + static_cast<long>(at + header), res.begin() + static_cast<long>(at + header + data));
         }
         at = (at + header + data + 3) & ~size_t{3};
     }
-    return {};
+    return resources;
 }
 
-// The limit is the real one: at it, at the worst mix of odd and even lengths, the resource
-// compiler's VS_VERSIONINFO just fits its 16-bit length; one unit more and it cannot.
-TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
-    Toolchain toolchain;
-    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
+BuildStrings unusual_strings() {
+    BuildStrings strings;
+    strings.company = "Acm\xC3\xA9 \xF0\x9F\x98\x80 \"Q\"";  // an accent, a surrogate pair, quotes
+    strings.product = "P";
+    strings.version = "1.2.3";
+    strings.product_version = "65535.0.7.1";
+    strings.file_name = "A.exe";
+    strings.internal_name = "A";
+    return strings;
+}
+
+// What the tool writes itself is what the resource compiler makes of the script that an
+// executable linked by hand is built from: the same ids, language and bytes.
+TEST(LauncherResources, AreWhatTheResourceCompilerMakesOfTheScript) {
+    if (!on_path(linking::kResourceCompiler)) GTEST_SKIP() << linking::kResourceCompiler << " is not installed";
     testing::ScratchDirectory work;
-    const auto ico = ico_file(read_icon_set(KELVOR_DEFAULT_ICONS_DIRECTORY));
+    const auto icons = read_icon_set(KELVOR_DEFAULT_ICONS_DIRECTORY);
+    const auto ico = ico_file(icons);
     testing::write_file(work / "icon.ico", std::string(ico.begin(), ico.end()));
-    testing::write_file(work / "app.manifest", "<assembly/>");
+    testing::write_file(work / "app.manifest", kApplicationManifest);
+    for (const BuildStrings& strings : {BuildStrings{}, unusual_strings()}) {
+        const auto compiled = compiled_resources(
+            work.path(), resource_script(strings, work / "icon.ico", work / "app.manifest"));
+        std::map<std::tuple<int, int, int>, Bytes> written;
+        for (const auto& r : launcher_resources(strings, icons)) written[{r.type, r.id, r.language}] = r.data;
+        ASSERT_EQ(written.size(), compiled.size());
+        for (const auto& [key, bytes] : compiled) {
+            EXPECT_EQ(written[key], bytes) << std::get<0>(key) << "/" << std::get<1>(key) << " " << strings.company;
+        }
+    }
+}
+
+// The limit is the real one: at it, at the worst mix of odd and even lengths, VS_VERSIONINFO
+// just fits its 16-bit length; one unit more and the strings are refused.
+TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
     BuildStrings strings;
     // Every length even but the company's: the most padding that an odd total can take.
     strings.product = "Pr";
@@ -204,15 +273,100 @@ TEST(VersionResourceLimit, IsWhereTheResourceStopsFittingItsLengths) {
     strings.internal_name = "Ap";
     strings.description = "Desc";
     strings.company = std::string(kVersionStringsLimit - 30, 'c');
-    std::string script = resource_script(strings, work / "icon.ico", work / "app.manifest");
-
-    const auto at_limit = compiled_version_resource(toolchain, work.path(), script);
+    const auto at_limit = version_resource(strings);
     ASSERT_EQ(at_limit.size(), 0xFFFCu) << "the resource no longer just fits: the limit is not tight";
     EXPECT_EQ(read_le(at_limit.data(), 2), at_limit.size()) << "wLength of VS_VERSIONINFO";
+    strings.company += 'c';
+    EXPECT_THROW(version_resource(strings), ToolError);
+}
 
-    EXPECT_THROW(check_version_strings([&] { auto more = strings; more.company += 'c'; return more; }()), ToolError);
-    script.insert(script.find("L\"\\x0063") + 2, "\\x0063");  // one more unit, past the check
-    EXPECT_GT(compiled_version_resource(toolchain, work.path(), script).size(), 0xFFFFu);
+TEST(ImageChecksum, SumsWordsWithEndAroundCarryPlusTheLength) {
+    const struct {
+        Bytes bytes;
+        std::uint32_t expected;
+    } cases[] = {
+        {{}, 0},
+        {{0x01, 0x02, 0x03}, 0x0201 + 0x0003 + 3},  // an odd last byte is a word of its own
+        {{0xFF, 0xFF, 0x02, 0x00}, 0x0002 + 4},     // 0xFFFF + 2 carries round to 2
+        {{0xFF, 0xFF, 0x01, 0x00, 0xFF, 0xFF}, 0x0001 + 6},
+    };
+    for (const auto& c : cases) {
+        ImageChecksum whole;
+        whole.add(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(whole.value(), c.expected) << c.bytes.size();
+        // In pieces of one byte, and as two sums joined at an even offset: the same.
+        ImageChecksum pieces, head, tail;
+        for (const unsigned char byte : c.bytes) pieces.add(&byte, 1);
+        EXPECT_EQ(pieces.value(), c.expected);
+        const std::size_t half = c.bytes.size() / 2 & ~std::size_t{1};
+        head.add(c.bytes.data(), half);
+        tail.add(c.bytes.data() + half, c.bytes.size() - half);
+        head.add(tail);
+        EXPECT_EQ(head.value(), c.expected);
+    }
+}
+
+// The launcher executable's headers agree with the sections appended to the launcher: the
+// launcher's bytes unchanged but for its headers, the resources and the image data where the
+// section table says, read-only and never executable, and the checksum over all of it.
+TEST(LauncherImage, AppendsResourcesAndImageDataWithHeadersThatAgree) {
+    testing::ScratchDirectory scratch;
+    const std::string original = testing::launcher_image();
+    testing::write_file(scratch / "launcher.exe", original);
+    const LauncherImage launcher(scratch / "launcher.exe", Subsystem::gui);
+    const Bytes resources = resource_section({{24, 1, 0, Bytes(700, 'm')}}, launcher.resource_section_address());
+    const Bytes head(48, 'h');
+    StreamedPayload payload;
+    const Bytes block(5001, 'p');
+    payload.checksum.add(block.data(), block.size());
+    payload.size = block.size();
+    payload.write = [&](const ByteSink& out) { out(block.data(), block.size()); };
+    Bytes image;
+    const auto size = launcher.write_executable(resources, head, payload, [&](const void* data, std::size_t count) {
+        image.insert(image.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + count);
+    });
+    ASSERT_EQ(size, image.size());
+
+    const std::size_t nt = read_le(&image[0x3C], 4), optional = nt + 24, table = optional + read_le(&image[nt + 20], 2);
+    const std::size_t file_alignment = read_le(&image[optional + 36], 4), section_alignment = read_le(&image[optional + 32], 4);
+    ASSERT_EQ(read_le(&image[nt + 6], 2), 3u);
+    EXPECT_EQ(image.size() % file_alignment, 0u);
+    const auto section = [&](int index, std::size_t field, std::size_t count) {
+        return read_le(&image[table + 40 * index + field], count);
+    };
+    const auto section_bytes = [&](int index) {
+        const auto at = section(index, 20, 4);
+        return Bytes(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at + section(index, 8, 4)));
+    };
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[table + 40]), 8), std::string(".rsrc\0\0\0", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[table + 80]), 8),
+              std::string(image_data_layout::section_name, 8));
+    EXPECT_EQ(section_bytes(1), resources);
+    Bytes data = head;
+    data.insert(data.end(), block.begin(), block.end());
+    EXPECT_EQ(section_bytes(2), data);
+    for (int index : {1, 2}) {
+        EXPECT_EQ(section(index, 36, 4), 0x40000040u) << "initialized, read-only, never executable";
+        EXPECT_EQ(section(index, 12, 4) % section_alignment, 0u);
+        EXPECT_GE(section(index, 12, 4), section(index - 1, 12, 4) + section(index - 1, 8, 4));
+        EXPECT_EQ(section(index, 20, 4) % file_alignment, 0u);
+        EXPECT_EQ(section(index, 16, 4), (section(index, 8, 4) + file_alignment - 1) / file_alignment * file_alignment);
+    }
+    EXPECT_EQ(read_le(&image[optional + 56], 4),
+              (section(2, 12, 4) + data.size() + section_alignment - 1) / section_alignment * section_alignment);
+    EXPECT_EQ(read_le(&image[optional + 8], 4), section(1, 16, 4) + section(2, 16, 4)) << "SizeOfInitializedData";
+    EXPECT_EQ(read_le(&image[optional + 112 + 16], 4), section(1, 12, 4));
+    EXPECT_EQ(read_le(&image[optional + 112 + 20], 4), resources.size());
+
+    Bytes zeroed = image;
+    std::fill_n(zeroed.begin() + static_cast<long>(optional + 64), 4, 0);
+    ImageChecksum checksum;
+    checksum.add(zeroed.data(), zeroed.size());
+    EXPECT_EQ(read_le(&image[optional + 64], 4), checksum.value());
+    // The launcher's own bytes, but for the headers that describe the new sections.
+    const std::size_t headers_end = table + 40 * 3;
+    EXPECT_TRUE(std::equal(original.begin() + static_cast<long>(headers_end), original.end(),
+                           image.begin() + static_cast<long>(headers_end)));
 }
 
 // The tool run with its own temporary-files directory, to see that it leaves nothing there.
@@ -222,12 +376,14 @@ protected:
         fs::create_directory(scratch_ / "tmp");
         setenv("TMPDIR", (scratch_ / "tmp").c_str(), 1);
         testing::write_file(scratch_ / "app.dll", testing::dll_image());
+        testing::write_prebuilt_launchers(scratch_ / "launcher");
         fs::create_directory(scratch_ / "out");
     }
     void TearDown() override { unsetenv("TMPDIR"); }
     std::vector<std::string> build_args(std::vector<std::string> extra) const {
         std::vector<std::string> arguments = {"build", "--app", (scratch_ / "app.dll").string(), "-o",
-                                              (scratch_ / "out" / "App.exe").string()};
+                                              (scratch_ / "out" / "App.exe").string(), "--launcher-dir",
+                                              (scratch_ / "launcher").string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         return arguments;
     }
@@ -251,6 +407,8 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
         {{"--icon", (scratch_ / "icon.ico").string()}, "icon.ico' is not a regular file"},
         {{"--icon", "/dev/zero"}, "'/dev/zero' is not a regular file"},
         {{"-o", (scratch_ / "app.dll").string()}, "is the file given with --app"},
+        {{"-o", (scratch_ / "launcher" / linking::kDefaultCpu / linking::kPrebuiltGuiLauncher).string()},
+         "which is read for --launcher-dir"},
         {{"--app", (scratch_ / "gone.dll").string()}, "does not exist"},
     };
     for (const auto& [extra, message] : cases) {
@@ -262,54 +420,71 @@ TEST_F(BuildCommand, BadInputsAreBuildErrorsThatLeaveNothingBehind) {
     }
 }
 
-// windres hands its preprocessor's command line to a shell; nothing of TMPDIR may reach it,
-// whatever it holds. The resource compiler is the real one, the compiler a stand-in.
-TEST_F(BuildCommand, NoTemporaryDirectoryReachesAShell) {
-    Toolchain toolchain;
-    if (const auto missing = find_installed_toolchain(toolchain)) GTEST_SKIP() << *missing;
-    testing::write_launcher_library(scratch_ / "launcher");
-    testing::write_file(scratch_ / "image.dll", testing::dll_image());
-    testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
-    const fs::path pwned = scratch_ / "PWNED";
-    for (const char* name : {"$(touch $KELVOR_PWNED)", "`touch $KELVOR_PWNED`", "quote\" and 'single",
-                             "semi;colon & space", "new\nline", "back\\slash"}) {
+// No compiler, resource compiler, linker or shell takes part: an empty PATH builds, and no
+// temporary directory's name is ever handed to a program, whatever it holds.
+TEST_F(BuildCommand, NeedsNoProgramAndNoShell) {
+    fs::create_directory(scratch_ / "no-programs");
+    for (const char* name : {"$(touch PWNED)", "quote\" and 'single", "new\nline", "back\\slash"}) {
         const fs::path temporary = scratch_ / name;
         fs::create_directory(temporary);
         const auto built = testing::run_tool_under(
-            {"/usr/bin/env", "TMPDIR=" + temporary.string(), "KELVOR_PWNED=" + pwned.string()},
-            build_args({"--launcher-dir", (scratch_ / "launcher").string(), "--cc", (scratch_ / "cc").string(),
-                        "--level", "1"}));
+            {"/usr/bin/env", "TMPDIR=" + temporary.string(), "PATH=" + (scratch_ / "no-programs").string()},
+            build_args({"--level", "1"}));
         EXPECT_EQ(built.exit_code, 0) << name << ": " << built.err;
-        EXPECT_FALSE(fs::exists(pwned)) << name << ": a shell ran a command from TMPDIR";
         EXPECT_TRUE(fs::is_empty(temporary)) << name;
-        std::error_code ignored;
-        fs::remove(scratch_ / "out" / "App.exe", ignored);
-        fs::remove(pwned, ignored);
+        const auto image = testing::read_bytes(scratch_ / "out" / "App.exe");
+        ASSERT_GT(image.size(), 2u);
+        EXPECT_EQ(image[0], 'M');
+        fs::remove(scratch_ / "out" / "App.exe");
     }
 }
 
-TEST_F(BuildCommand, AMissingToolchainOrLauncherLibraryIsNamed) {
-    const auto no_compiler = testing::run_tool(build_args({"--cc", "/nonexistent/gcc"}));
-    EXPECT_EQ(no_compiler.exit_code, 1);
-    EXPECT_NE(no_compiler.err.find("cross compiler '/nonexistent/gcc' cannot be found"), std::string::npos)
-        << no_compiler.err;
-    const auto no_library = testing::run_tool(build_args({"--launcher-dir", (scratch_ / "nothing").string()}));
-    EXPECT_EQ(no_library.exit_code, 1);
-    EXPECT_NE(no_library.err.find("the launcher library is not in"), std::string::npos) << no_library.err;
-    // Each processor level has its own library; another level's does not stand in for it.
-    testing::write_launcher_library(scratch_ / "launcher");
-    const auto other_level = testing::run_tool(
-        build_args({"--launcher-dir", (scratch_ / "launcher").string(), "--cpu", "x86-64-v2"}));
-    EXPECT_EQ(other_level.exit_code, 1);
-    EXPECT_NE(other_level.err.find("/launcher/x86-64-v2' (libkelvor_launcher_core.a)"), std::string::npos)
-        << other_level.err;
+// Each prebuilt launcher is checked before anything is packed: one that is missing, damaged,
+// of another version or not what build would write into is a build error naming it.
+TEST_F(BuildCommand, APrebuiltLauncherThatCannotBeUsedIsNamed) {
+    const fs::path gui = scratch_ / "launcher" / linking::kDefaultCpu / linking::kPrebuiltGuiLauncher;
+    const auto with_byte = [](std::string image, std::size_t at, char value) {
+        image[at] = value;
+        return image;
+    };
+    const std::string launcher = testing::launcher_image();
+    const std::size_t optional = 0x40 + 24;
+    const struct {
+        const char* label;
+        std::optional<std::string> image;  // none: no file
+        std::vector<std::string> extra;
+        std::string message;
+    } cases[] = {
+        {"missing", std::nullopt, {}, "the prebuilt launcher is not in '" + gui.parent_path().string() +
+                                          "' (kelvor-launcher-gui.exe); name its directory with --launcher-dir"},
+        {"another level's only", launcher, {"--cpu", "x86-64-v2"}, "/launcher/x86-64-v2' (kelvor-launcher-gui.exe)"},
+        {"cut short", launcher.substr(0, 200), {}, "is not a prebuilt launcher: its headers are cut short"},
+        {"not an executable", "just text, and long enough to be taken for one: ......................................",
+         {}, "is not a prebuilt launcher: it is not a Windows executable"},
+        {"a DLL", testing::dll_image(), {}, "is not a prebuilt launcher: it is not a PE32+ executable for x86-64"},
+        {"of another version", testing::launcher_image(false, "0.0.9"), {},
+         "is a launcher of kelvor-onefile 0.0.9; this tool is " KELVOR_ONEFILE_VERSION},
+        {"without identity", with_byte(launcher, launcher.find("kelvor-onefile launcher"), 'K'), {},
+         "it carries no kelvor-onefile launcher identity"},
+        {"a console program for a GUI one", testing::launcher_image(true), {}, "it is not a GUI program"},
+        {"signed", with_byte(launcher, optional + 112 + 8 * 4, 1), {}, "it is signed"},
+        {"with resources", with_byte(launcher, optional + 112 + 8 * 2, 1), {}, "it has resources already"},
+    };
+    for (const auto& c : cases) {
+        std::error_code ignored;
+        fs::remove(gui, ignored);
+        if (c.image) testing::write_file(gui, *c.image);
+        const auto run = testing::run_tool(build_args(c.extra));
+        EXPECT_EQ(run.exit_code, 1) << c.label;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.label << ": " << run.err;
+        EXPECT_TRUE(fs::is_empty(scratch_ / "out")) << c.label;
+        EXPECT_TRUE(fs::is_empty(scratch_ / "tmp")) << c.label;
+    }
     const auto unknown_level = testing::run_tool(build_args({"--cpu", "zen5"}));
     EXPECT_EQ(unknown_level.exit_code, 2);
     EXPECT_NE(unknown_level.err.find("--cpu: 'zen5' is not a processor level (zen4, x86-64-v3, x86-64-v2, x86-64)"),
               std::string::npos)
         << unknown_level.err;
-    EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
-    EXPECT_TRUE(fs::is_empty(scratch_ / "tmp"));
 }
 
 }  // namespace

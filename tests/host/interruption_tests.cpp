@@ -56,8 +56,7 @@ InterruptedCommand command_for(const std::string& command, const testing::Scratc
     if (command == "pack") return {common("App.bin"), scratch / "out", "App.bin.tmp-"};
     if (command == "build") {
         auto arguments = common("App.exe");
-        arguments.insert(arguments.end(), {"--launcher-dir", (scratch / "launcher").string(), "--cc", "/bin/true",
-                                           "--windres", "/bin/true"});
+        arguments.insert(arguments.end(), {"--launcher-dir", (scratch / "launcher").string()});
         // The output's temporary file, inside the working directory.
         return {arguments, scratch / "tmp", "payload.bin.tmp-"};
     }
@@ -77,7 +76,7 @@ TEST_P(InterruptedRun, LeavesNothingTemporaryAndEndsByTheSignal) {
     testing::write_file(scratch / "app.dll", testing::dll_image());
     const std::string command = GetParam().command;
     write_inputs(scratch / "files", command == "extract");
-    testing::write_launcher_library(scratch / "launcher");
+    testing::write_prebuilt_launchers(scratch / "launcher");
     const InterruptedCommand run = command_for(command, scratch);
     // Extracting is quick and its race is narrow: a few runs, each interrupted as soon as the
     // temporary appears.

@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "little_endian.h"
 #include "payload_block_reader.h"
 #include "tool_support.h"
 
@@ -84,10 +85,8 @@ protected:
             GTEST_SKIP() << "osslsigncode or openssl is missing (scripts/setup installs them)";
         }
         for (const char* directory : {"tmp", "out", "launcher", "no-programs"}) fs::create_directory(scratch_ / directory);
-        testing::write_launcher_library(scratch_ / "launcher");
+        testing::write_prebuilt_launchers(scratch_ / "launcher");
         write_file(scratch_ / "app.dll", testing::dll_image());
-        write_file(scratch_ / "image.dll", testing::dll_image());
-        testing::write_stand_in_compiler(scratch_ / "cc", scratch_ / "image.dll");
         // The passphrase goes to openssl from a file, as it goes to the tool.
         write_file(scratch_ / "pass.txt", "correct horse\n");
         write_file(scratch_ / "wrong.txt", "wrong horse\n");
@@ -101,8 +100,7 @@ protected:
     std::vector<std::string> build_args(const std::string& name, std::vector<std::string> extra) const {
         std::vector<std::string> arguments = {"build", "--app", (scratch_ / "app.dll").string(), "-o",
                                               (scratch_ / "out" / name).string(), "--launcher-dir",
-                                              (scratch_ / "launcher").string(), "--cc", (scratch_ / "cc").string(),
-                                              "--windres", "/bin/true", "--level", "1"};
+                                              (scratch_ / "launcher").string(), "--level", "1"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         return arguments;
     }
@@ -136,7 +134,8 @@ TEST_F(Signing, SignatureVerifiesCoversThePayloadAndLeavesItListable) {
 
     auto bytes = testing::read_bytes(executable);
     const BlockSpan block = find_payload_block(bytes.data(), bytes.size());
-    EXPECT_EQ(block.offset, testing::dll_image().size());
+    const std::size_t optional = read_le(&bytes[0x3C], 4) + 24;
+    EXPECT_GE(read_le(&bytes[optional + 112 + 8 * 4], 4), block.offset + block.size) << "the certificate table";
     bytes[block.offset + block.size / 2] ^= 0x01;
     write_file(scratch_ / "changed.exe", std::string(bytes.begin(), bytes.end()));
     EXPECT_FALSE(verifies(scratch_ / "changed.exe")) << "one changed payload byte must break the signature";
@@ -147,15 +146,18 @@ TEST_F(Signing, SignatureVerifiesCoversThePayloadAndLeavesItListable) {
 // others: the time recorded is SOURCE_DATE_EPOCH's.
 TEST_F(Signing, FixedSigningTimeGivesTheSameBytesWithAnEncryptedKey) {
     const auto encrypted = signed_with("encrypted.pem", {"--sign-pass-file", (scratch_ / "pass.txt").string()});
+    // One name for all three: the name is in the version resource.
     const std::pair<const char*, const char*> builds[] = {
-        {"One.exe", "1700000000"}, {"Two.exe", "1700000000"}, {"Later.exe", "1700000001"}};
+        {"one/App.exe", "1700000000"}, {"two/App.exe", "1700000000"}, {"later/App.exe", "1700000001"}};
     for (const auto& [name, epoch] : builds) {
+        fs::create_directory((scratch_ / "out" / name).parent_path());
         const auto built = run(build_args(name, encrypted), {std::string("SOURCE_DATE_EPOCH=") + epoch});
         ASSERT_EQ(built.exit_code, 0) << built.err;
     }
-    EXPECT_TRUE(verifies(scratch_ / "out" / "One.exe")) << testing::read_file(scratch_ / "verify.log");
-    EXPECT_EQ(testing::read_bytes(scratch_ / "out" / "One.exe"), testing::read_bytes(scratch_ / "out" / "Two.exe"));
-    EXPECT_NE(testing::read_bytes(scratch_ / "out" / "One.exe"), testing::read_bytes(scratch_ / "out" / "Later.exe"));
+    const auto bytes = [&](const char* name) { return testing::read_bytes(scratch_ / "out" / name / "App.exe"); };
+    EXPECT_TRUE(verifies(scratch_ / "out" / "one" / "App.exe")) << testing::read_file(scratch_ / "verify.log");
+    EXPECT_EQ(bytes("one"), bytes("two"));
+    EXPECT_NE(bytes("one"), bytes("later"));
 }
 
 // What the tool makes of a failing osslsigncode's output: its status and its own explanation,

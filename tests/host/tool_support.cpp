@@ -1,7 +1,5 @@
 #include "tool_support.h"
 
-#include "payload_layout.h"
-
 #include "launcher_linking.h"
 
 #include <cctype>
@@ -17,6 +15,9 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "little_endian.h"
+#include "payload/image_data_layout.h"
+#include "payload_layout.h"
 
 extern char** environ;
 
@@ -44,20 +45,6 @@ void write_file(const fs::path& path, const std::string& contents) {
     std::ofstream file(path, std::ios::binary);
     file << contents;
     if (!file) throw std::runtime_error("cannot write " + path.string());
-}
-
-void write_launcher_library(const fs::path& launcher_directory) {
-    for (const char* archive : linking::kLauncherArchives) {
-        write_file(launcher_directory / linking::kDefaultCpu / ("lib" + std::string(archive) + ".a"), "");
-    }
-}
-
-void write_stand_in_compiler(const fs::path& script, const fs::path& image) {
-    write_file(script,
-               "#!/bin/sh\n"
-               "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
-               "case \"$out\" in *.exe) /bin/cat '" + image.string() + "' \"${out%/*}/payload.bin\" > \"$out\";; esac\n");
-    fs::permissions(script, fs::perms::owner_all);
 }
 
 std::string read_file(const fs::path& path) {
@@ -190,6 +177,7 @@ std::string dll_image(const DllShape& shape) {
         put(section, ordinals + 2 * i, i, 2);
         section += shape.exports[i] + '\0';
     }
+    section += shape.data;
     const size_t raw_size = (section.size() + 0x1FF) & ~size_t{0x1FF};
     section.resize(raw_size, '\0');
 
@@ -208,7 +196,7 @@ std::string dll_image(const DllShape& shape) {
     put(image, optional + 36, 0x200, 4);        // file alignment
     put(image, optional + 56, rva + 0x2000, 4);  // image size
     put(image, optional + 60, raw, 4);          // header size
-    put(image, optional + 68, 2, 2);            // subsystem: GUI
+    put(image, optional + 68, shape.subsystem, 2);
     put(image, optional + 108, 16, 4);          // data directories
     if (n > 0) {
         put(image, optional + 112, rva, 4);
@@ -221,6 +209,20 @@ std::string dll_image(const DllShape& shape) {
     put(image, section_table + 20, raw, 4);
     put(image, section_table + 36, 0x40000040, 4);  // initialised data, readable
     return image + section;
+}
+
+std::string launcher_image(bool console, const std::string& version) {
+    DllShape shape;
+    shape.characteristics = 0x0022;  // executable, large-address aware
+    shape.exports.clear();
+    shape.subsystem = console ? 3 : 2;
+    shape.data = KELVOR_LAUNCHER_IDENTITY_PREFIX + version + '\0';
+    return dll_image(shape);
+}
+
+void write_prebuilt_launchers(const fs::path& launcher_directory) {
+    write_file(launcher_directory / linking::kDefaultCpu / linking::kPrebuiltGuiLauncher, launcher_image());
+    write_file(launcher_directory / linking::kDefaultCpu / linking::kPrebuiltConsoleLauncher, launcher_image(true));
 }
 
 Bytes png_chunk(const std::string& type, const Bytes& data) {

@@ -26,14 +26,7 @@ private:
 
 void write_file(const std::filesystem::path& path, const std::string& contents);
 std::string read_file(const std::filesystem::path& path);
-// Empty archives where "build" looks for the launcher library of the default processor level,
-// for builds whose compiler is a stand-in.
-void write_launcher_library(const std::filesystem::path& launcher_directory);
 std::vector<unsigned char> read_bytes(const std::filesystem::path& path);
-// A stand-in for the cross compiler, for builds without the launcher library: a script that
-// "links" an executable by writing image followed by the payload block that build wrote
-// beside it, and does nothing for every other step.
-void write_stand_in_compiler(const std::filesystem::path& script, const std::filesystem::path& image);
 
 struct ToolRun {
     int exit_code = -1;
@@ -66,8 +59,16 @@ struct DllShape {
     std::uint16_t magic = 0x20B;             // PE32+
     std::uint16_t characteristics = 0x2022;  // executable, large-address aware, DLL
     std::vector<std::string> exports = {"run_code"};
+    std::uint16_t subsystem = 2;  // GUI
+    std::string data;             // after the exports, in the same section
 };
 std::string dll_image(const DllShape& shape = {});
+
+// A stand-in for a prebuilt launcher: an executable of dll_image's shape, with no exports,
+// that carries the launcher identity of a version (by default the tool's own).
+std::string launcher_image(bool console = false, const std::string& version = KELVOR_ONEFILE_VERSION);
+// The stand-ins of both subsystems where "build" looks for the default processor level's.
+void write_prebuilt_launchers(const std::filesystem::path& launcher_directory);
 
 // PNG images made by hand: a chunk (its CRC left zero: the tool never reads it), IHDR of an
 // 8-bit RGBA image, the signature followed by chunks, and a whole image whose data is

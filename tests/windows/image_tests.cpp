@@ -1,9 +1,11 @@
 // The executable image as Windows reads it: the version resource, the manifest, the icon
-// group, the subsystem and stack, and where the payload lies. Checked for an executable built
+// group, the header's checksum, the subsystem and stack, and where the payload lies. Checked for an executable built
 // by CMake and one built by "kelvor-onefile build", and for a console launcher's subsystem.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <imagehlp.h>
 
 #include <set>
 
@@ -135,6 +137,13 @@ TEST_P(ImageTest, OneIconGroupOfSevenPngImages) {
     EXPECT_EQ(sizes, (std::set<int>{16, 24, 32, 48, 64, 128, 256}));
 }
 
+TEST_P(ImageTest, HeaderChecksumIsTheOneWindowsComputes) {
+    DWORD in_header = 0, computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(program().c_str(), &in_header, &computed), static_cast<DWORD>(CHECKSUM_SUCCESS));
+    EXPECT_NE(in_header, 0u);
+    EXPECT_EQ(in_header, computed);
+}
+
 TEST_P(ImageTest, GuiSubsystemWithA16MibStackAndThePayloadInReadOnlyData) {
     const std::string file = read_file(program());
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
@@ -153,6 +162,8 @@ TEST_P(ImageTest, GuiSubsystemWithA16MibStackAndThePayloadInReadOnlyData) {
         }
     }
     ASSERT_NE(holder, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(holder->Name), 8), std::string(".kelvor\0", 8));
+    EXPECT_TRUE(holder->Characteristics & IMAGE_SCN_CNT_INITIALIZED_DATA);
     EXPECT_TRUE(holder->Characteristics & IMAGE_SCN_MEM_READ);
     EXPECT_FALSE(holder->Characteristics & IMAGE_SCN_MEM_WRITE);
     EXPECT_FALSE(holder->Characteristics & IMAGE_SCN_MEM_EXECUTE);

@@ -1,4 +1,6 @@
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "atomic_output_file.h"
 #include "authenticode_signing.h"
@@ -8,13 +10,14 @@
 #include "file_contents.h"
 #include "icon_set.h"
 #include "image_sources.h"
-#include "launcher_linking.h"
+#include "launcher_image.h"
+#include "output_placement.h"
 #include "pack_options.h"
+#include "resource_section.h"
 #include "temporary_directory.h"
 #include "tool_error.h"
-#include "utf8_paths.h"
 #include "tool_paths.h"
-#include "toolchain.h"
+#include "utf8_paths.h"
 
 namespace kelvor {
 
@@ -25,8 +28,11 @@ const char kBuildHelp[] =
     "       kelvor-onefile build --exe PROGRAM.exe --dir DIR -o App.exe [options]\n"
     "\n"
     "Turns an application into one Windows executable: packs the DLL (or the runner DLL that\n"
-    "starts the program) and the files below DIR, writes the version resource, icons and\n"
-    "manifest, and links them with the launcher library using the mingw-w64 cross toolchain.\n"
+    "starts the program) and the files below DIR, and writes them with the version resource,\n"
+    "icons and manifest into a copy of the prebuilt launcher of the processor level and\n"
+    "subsystem (DIR/LEVEL/kelvor-launcher-gui.exe or kelvor-launcher-console.exe, installed with\n"
+    "the tool). No compiler, resource compiler or linker is needed; signing needs osslsigncode.\n"
+    "The same inputs give the same bytes.\n"
     "Every input is checked first, as 'pack' checks it (see 'kelvor-onefile pack --help'), with\n"
     "the strings and icons; nothing is written, and nothing temporary is left, when one fails or\n"
     "when the build is interrupted.\n"
@@ -41,13 +47,15 @@ OptionTable build_command_options() {
         cpu_level_option(),
     });
     options = joined(joined(joined(options, build_string_options()), signing_options()), pack_tuning_options());
-    return joined(options,
-                  {launcher_directory_option("the runner DLL, and the launcher library in DIR/LEVEL/"),
-                   {{"--cc"}, "PROGRAM",
-                    "the cross compiler (default " + std::string(linking::kCxxCompilers[0]) + " on PATH)"},
-                   {{"--windres"}, "PROGRAM",
-                    "the resource compiler (default " + std::string(linking::kResourceCompiler) + ")"},
-                   help_option()});
+    return joined(options, {launcher_directory_option("the runner DLL, and the prebuilt launchers in DIR/LEVEL/"),
+                            help_option()});
+}
+
+// The file's bytes, in pieces, to out.
+void copy_file(const std::filesystem::path& path, const ByteSink& out) {
+    InputFile file(path);
+    std::vector<unsigned char> piece(1 << 20);
+    while (const std::size_t count = file.read_some(piece.data(), piece.size())) out(piece.data(), count);
 }
 
 }  // namespace
@@ -69,7 +77,7 @@ int run_build(const std::vector<std::string>& arguments) {
     const BuildStrings strings = build_strings_from(line, utf8_of(output));
     check_build_strings(strings);
     const auto icon = icon_source(line);
-    read_icon_set(icon);
+    const auto icons = read_icon_set(icon);
     std::vector<InputPath> other_inputs = signing_inputs(signing);
     std::error_code not_a_directory;
     const bool icon_directory = std::filesystem::is_directory(icon, not_a_directory);
@@ -77,27 +85,51 @@ int run_build(const std::vector<std::string>& arguments) {
         other_inputs.push_back({line.value("--icon") ? "--icon" : "the default icons", file, icon_directory});
     }
     const auto entries = entries_from(line, output, other_inputs);
-    const Toolchain toolchain = find_toolchain(line.value("--cc"), line.value("--windres"));
-    const auto library = launcher_library(launcher_directory(line.value("--launcher-dir")), cpu);
+    const Subsystem subsystem = line.has("--console") ? Subsystem::console : Subsystem::gui;
+    const auto launcher_file = prebuilt_launcher(launcher_directory(line.value("--launcher-dir")), cpu, subsystem);
+    check_output_placement(output, {{"--launcher-dir", launcher_file, true}});
+    const LauncherImage launcher(launcher_file, subsystem);
+    const auto resources = resource_section(launcher_resources(strings, icons), launcher.resource_section_address());
 
+    // The payload goes to a working file first: the image data's head before it holds its size.
+    // Its checksum is summed on the way, so it is read back only once, into the executable.
     TemporaryDirectory work;
-    const auto payload = work.path() / path_from_utf8("payload.bin");
+    StreamedPayload payload;
+    const auto payload_file = work.path() / path_from_utf8("payload.bin");
     {
-        AtomicOutputFile file(payload);
-        write_payload_block(entries, pack, [&file](const void* data, size_t count) { file.write(data, count); });
+        AtomicOutputFile file(payload_file);
+        write_payload_block(entries, pack, [&](const void* data, std::size_t count) {
+            payload.checksum.add(data, count);
+            file.write(data, count);
+        });
         file.commit();
     }
-    write_image_sources(work.path(), payload, strings, icon);
-    // The linker writes no time stamp, so the image is the same for the same inputs.
-    const Subsystem subsystem = line.has("--console") ? Subsystem::console : Subsystem::gui;
-    auto linked = link_launcher(toolchain, work.path(), library, subsystem);
-    if (signing) linked = sign_image(*signing, linked);
-    const auto image = read_whole_file(linked, kLargestImageBytes, "an executable");
+    payload.size = payload.checksum.length();
+    payload.write = [&](const ByteSink& out) { copy_file(payload_file, out); };
+    const auto head = image_data_head(strings, payload.size);
 
+    // A signed executable is written and signed in the working directory, then copied out.
+    std::optional<std::filesystem::path> signed_image;
+    if (signing) {
+        const auto unsigned_image = work.path() / path_from_utf8("unsigned.exe");
+        AtomicOutputFile file(unsigned_image);
+        launcher.write_executable(resources, head, payload,
+                                  [&](const void* data, std::size_t count) { file.write(data, count); });
+        file.commit();
+        signed_image = sign_image(*signing, unsigned_image);
+    }
     AtomicOutputFile executable(output, AtomicOutputFile::Mode::executable);
-    executable.write(image.data(), image.size());
+    const ByteSink to_output = [&](const void* data, std::size_t count) { executable.write(data, count); };
+    std::uint64_t size = 0;
+    if (signed_image) {
+        size = InputFile(*signed_image).size();
+        copy_file(*signed_image, to_output);
+    } else {
+        size = launcher.write_executable(resources, head, payload, to_output);
+    }
     executable.commit();
-    std::printf("%s: %zu entries, %zu bytes\n", utf8_of(output).c_str(), entries.size(), image.size());
+    std::printf("%s: %zu entries, %llu bytes\n", utf8_of(output).c_str(), entries.size(),
+                static_cast<unsigned long long>(size));
     return 0;
 }
 

@@ -316,27 +316,51 @@ std::vector<fs::path> icon_files(const fs::path& directory_or_ico) {
     return {directory_or_ico};
 }
 
+namespace {
+
+// ICONDIR (the .ico file's header), which GRPICONDIR repeats, and the fields that ICONDIRENTRY
+// and GRPICONDIRENTRY share: a PNG image of 32 bits per pixel, its size 0 for 256.
+void append_icon_header(Bytes& out, std::size_t count) {
+    append_le(out, 0, 2);  // reserved
+    append_le(out, 1, 2);  // an icon, not a cursor
+    append_le(out, count, 2);
+}
+
+void append_icon_entry(Bytes& out, const IconImage& image) {
+    const auto dimension = static_cast<unsigned char>(image.size >= 256 ? 0 : image.size);
+    out.push_back(dimension);
+    out.push_back(dimension);
+    out.push_back(0);       // no palette
+    out.push_back(0);       // reserved
+    append_le(out, 1, 2);   // colour planes
+    append_le(out, 32, 2);  // bits per pixel
+    append_le(out, image.png.size(), 4);
+}
+
+}  // namespace
+
 std::vector<unsigned char> ico_file(const std::vector<IconImage>& images) {
     Bytes ico;
-    append_le(ico, 0, 2);  // reserved
-    append_le(ico, 1, 2);  // an icon, not a cursor
-    append_le(ico, images.size(), 2);
+    append_icon_header(ico, images.size());
     std::uint64_t offset = kIcoHeaderBytes + kIcoEntryBytes * images.size();
     for (const auto& image : images) {
-        const auto dimension = static_cast<unsigned char>(image.size >= 256 ? 0 : image.size);
-        ico.push_back(dimension);
-        ico.push_back(dimension);
-        ico.push_back(0);  // no palette
-        ico.push_back(0);  // reserved
-        append_le(ico, 1, 2);   // colour planes
-        append_le(ico, 32, 2);  // bits per pixel
-        append_le(ico, image.png.size(), 4);
+        append_icon_entry(ico, image);
         append_le(ico, offset, 4);
         offset += image.png.size();
     }
     if (offset > UINT32_MAX) throw ToolError("the icons are too large for an .ico file (4 GiB at most)");
     for (const auto& image : images) ico.insert(ico.end(), image.png.begin(), image.png.end());
     return ico;
+}
+
+std::vector<unsigned char> icon_group(const std::vector<IconImage>& images, std::uint16_t first_id) {
+    Bytes group;
+    append_icon_header(group, images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        append_icon_entry(group, images[i]);
+        append_le(group, first_id + i, 2);
+    }
+    return group;
 }
 
 }  // namespace kelvor

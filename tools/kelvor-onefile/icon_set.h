@@ -1,6 +1,6 @@
 // Icon sets: the icon group of a launcher executable, read from the user's PNG files or .ico
-// file and checked before anything is built, and written as the .ico file that the resource
-// compiler turns into the group.
+// file and checked before anything is built, and written as the icon group resource or as the
+// .ico file that the resource compiler turns into the group.
 #pragma once
 
 #include <cstdint>
@@ -44,5 +44,10 @@ std::vector<std::filesystem::path> icon_files(const std::filesystem::path& direc
 // PNG-compressed entries, the form Windows Vista and later read. The same images give the
 // same bytes.
 std::vector<unsigned char> ico_file(const std::vector<IconImage>& images);
+
+// The RT_GROUP_ICON resource of these images (GRPICONDIR and one GRPICONDIRENTRY each): the
+// images are the RT_ICON resources first_id, first_id + 1, ... in their order. The resource
+// compiler makes the same bytes of the .ico file.
+std::vector<unsigned char> icon_group(const std::vector<IconImage>& images, std::uint16_t first_id);
 
 }  // namespace kelvor

@@ -29,10 +29,6 @@ std::string assembler_string(const std::string& text) {
     return quoted + "\"";
 }
 
-void put_le(std::vector<unsigned char>& out, std::size_t at, std::uint64_t value, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) out[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 }  // namespace
 
 std::vector<unsigned char> image_data_head(const BuildStrings& strings, std::uint64_t payload_size) {

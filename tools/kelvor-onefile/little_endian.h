@@ -1,6 +1,6 @@
 // Little-endian integers, as the payload block, PE images and .ico files store them: the one
-// reader and the one writer of the tool. The reader takes no bounds: its callers have checked
-// that the bytes are there.
+// reader and the writers of the tool. The reader and put_le take no bounds: their callers have
+// checked that the bytes are there.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,11 @@ inline std::uint64_t read_le(const unsigned char* bytes, std::size_t count) {
 
 inline void append_le(std::vector<unsigned char>& out, std::uint64_t value, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// Overwrites count bytes at offset at.
+inline void put_le(std::vector<unsigned char>& out, std::size_t at, std::uint64_t value, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) out[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 }  // namespace kelvor

@@ -52,12 +52,13 @@ OptionSpec cpu_level_option() {
     return {{"--cpu"}, "LEVEL", help + "For machines nobody knows, choose x86-64-v2."};
 }
 
-std::filesystem::path launcher_library(const std::filesystem::path& directory, const std::string& level) {
-    const auto library = directory / path_from_utf8(level);
-    for (const char* archive : linking::kLauncherArchives) {
-        require_file(library, "lib" + std::string(archive) + ".a", "the launcher library");
-    }
-    return library;
+std::filesystem::path prebuilt_launcher(const std::filesystem::path& directory, const std::string& level,
+                                        Subsystem subsystem) {
+    const std::string file =
+        subsystem == Subsystem::console ? linking::kPrebuiltConsoleLauncher : linking::kPrebuiltGuiLauncher;
+    const auto level_directory = directory / path_from_utf8(level);
+    require_file(level_directory, file, "the prebuilt launcher");
+    return level_directory / path_from_utf8(file);
 }
 
 std::filesystem::path runner_dll(const std::filesystem::path& directory) {

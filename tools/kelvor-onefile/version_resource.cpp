@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "little_endian.h"
 #include "text_encoding.h"
 #include "tool_error.h"
 #include "utf8_paths.h"
@@ -37,6 +38,59 @@ std::string path_literal(const std::filesystem::path& path) {
 std::string numbers_text(const std::array<std::uint16_t, 4>& numbers) {
     return std::to_string(numbers[0]) + "," + std::to_string(numbers[1]) + "," + std::to_string(numbers[2]) + "," +
            std::to_string(numbers[3]);
+}
+
+// The fixed part's flags, operating system and file type, in the script and in the bytes.
+constexpr std::uint32_t kFileFlagsMask = 0x3F;
+constexpr std::uint32_t kFileOs = 0x40004;  // VOS_NT_WINDOWS32
+constexpr std::uint32_t kFileType = 0x1;    // VFT_APP
+constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
+constexpr std::uint32_t kFixedFileInfoVersion = 0x00010000;
+// The translation: language neutral, UTF-16.
+constexpr std::uint16_t kLanguage = 0x0000;
+constexpr std::uint16_t kCodePage = 0x04B0;
+
+std::string hex(std::uint32_t value, int digits = 1) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
+    return text;
+}
+
+// One structure of the version resource: wType is 1 for text, 0 for binary data; wValueLength
+// counts a text's units with its NUL and a binary value's bytes.
+struct VersionBlock {
+    std::u16string key;
+    std::uint16_t type;
+    std::vector<unsigned char> value;
+    std::uint16_t value_length;
+    std::vector<VersionBlock> children;
+};
+
+void pad4(std::vector<unsigned char>& out) { out.resize(version_layout::align4(out.size()), 0); }
+
+void append_block(std::vector<unsigned char>& out, const VersionBlock& block) {
+    const std::size_t start = out.size();
+    append_le(out, 0, 2);  // wLength, known at the end
+    append_le(out, block.value_length, 2);
+    append_le(out, block.type, 2);
+    for (const char16_t unit : block.key) append_le(out, unit, 2);
+    append_le(out, 0, 2);
+    pad4(out);
+    out.insert(out.end(), block.value.begin(), block.value.end());
+    for (const auto& child : block.children) {
+        pad4(out);
+        append_block(out, child);
+    }
+    put_le(out, start, out.size() - start, 2);
+}
+
+std::u16string ascii_units(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+
+std::vector<unsigned char> packed_version(const std::array<std::uint16_t, 4>& numbers) {
+    std::vector<unsigned char> bytes;
+    append_le(bytes, std::uint32_t{numbers[0]} << 16 | numbers[1], 4);
+    append_le(bytes, std::uint32_t{numbers[2]} << 16 | numbers[3], 4);
+    return bytes;
 }
 
 }  // namespace
@@ -92,6 +146,37 @@ void check_version_strings(const BuildStrings& strings) {
     }
 }
 
+std::vector<unsigned char> version_resource(const BuildStrings& strings) {
+    check_version_strings(strings);
+    const auto file_version = packed_version(version_numbers("the version", strings.version));
+    const auto product_version = packed_version(version_numbers("the product version", strings.product_version));
+    std::vector<unsigned char> fixed;
+    append_le(fixed, kFixedFileInfoSignature, 4);
+    append_le(fixed, kFixedFileInfoVersion, 4);
+    fixed.insert(fixed.end(), file_version.begin(), file_version.end());
+    fixed.insert(fixed.end(), product_version.begin(), product_version.end());
+    for (const std::uint32_t field : {kFileFlagsMask, 0u, kFileOs, kFileType, 0u, 0u, 0u}) append_le(fixed, field, 4);
+
+    VersionBlock table{u"000004b0", 1, {}, 0, {}};
+    for (const auto& value : version_strings(strings)) {
+        std::vector<unsigned char> text;
+        const auto units = *utf8_to_utf16(value.text);  // checked above
+        for (const char16_t unit : units) append_le(text, unit, 2);
+        append_le(text, 0, 2);
+        table.children.push_back({ascii_units(value.key), 1, text, static_cast<std::uint16_t>(units.size() + 1), {}});
+    }
+    std::vector<unsigned char> translation;
+    append_le(translation, kLanguage, 2);
+    append_le(translation, kCodePage, 2);
+    const VersionBlock root{
+        u"VS_VERSION_INFO", 0, fixed, static_cast<std::uint16_t>(fixed.size()),
+        {{u"StringFileInfo", 1, {}, 0, {table}},
+         {u"VarFileInfo", 1, {}, 0, {{u"Translation", 0, translation, version_layout::kTranslationBytes, {}}}}}};
+    std::vector<unsigned char> bytes;
+    append_block(bytes, root);
+    return bytes;
+}
+
 std::string resource_script(const BuildStrings& strings, const std::filesystem::path& icon,
                             const std::filesystem::path& manifest) {
     check_version_strings(strings);
@@ -105,10 +190,10 @@ std::string resource_script(const BuildStrings& strings, const std::filesystem::
         "1 VERSIONINFO\n"
         "FILEVERSION " + numbers_text(file_version) + "\n"
         "PRODUCTVERSION " + numbers_text(product_version) + "\n"
-        "FILEFLAGSMASK 0x3F\n"
+        "FILEFLAGSMASK " + hex(kFileFlagsMask) + "\n"
         "FILEFLAGS 0x0\n"
-        "FILEOS 0x40004\n"  // VOS_NT_WINDOWS32
-        "FILETYPE 0x1\n"    // VFT_APP
+        "FILEOS " + hex(kFileOs) + "\n"
+        "FILETYPE " + hex(kFileType) + "\n"
         "FILESUBTYPE 0x0\n"
         "BEGIN\n"
         "  BLOCK \"StringFileInfo\"\n"
@@ -123,7 +208,7 @@ std::string resource_script(const BuildStrings& strings, const std::filesystem::
         "  END\n"
         "  BLOCK \"VarFileInfo\"\n"
         "  BEGIN\n"
-        "    VALUE \"Translation\", 0x0000, 0x04B0\n"  // language neutral, UTF-16
+        "    VALUE \"Translation\", " + hex(kLanguage, 4) + ", " + hex(kCodePage, 4) + "\n"
         "  END\n"
         "END\n";
     return script;

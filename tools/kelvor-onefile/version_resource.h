@@ -1,6 +1,7 @@
-// The resource script of a launcher executable: its version resource (the fixed part with the
-// numeric versions, the language-neutral UTF-16 string table "000004b0" and the translation
-// that points at it), the application manifest and the icon group.
+// The version resource of a launcher executable (the fixed part with the numeric versions, the
+// language-neutral UTF-16 string table "000004b0" and the translation that points at it): its
+// bytes, which the tool writes into an executable itself, and the resource script, with the
+// application manifest and the icon group, for an executable linked by hand.
 #pragma once
 
 #include <array>
@@ -71,6 +72,10 @@ std::vector<VersionString> version_strings(const BuildStrings& strings);
 // Throws ToolError when a string is not UTF-8 or when together they are more than
 // kVersionStringsLimit units, naming the limit and the longest string's option.
 void check_version_strings(const BuildStrings& strings);
+
+// The RT_VERSION resource's bytes, laid out as above: the same bytes as the resource compiler
+// makes of resource_script's VERSIONINFO. Throws ToolError as check_version_strings does.
+std::vector<unsigned char> version_resource(const BuildStrings& strings);
 
 // The .rc text. The icon and the manifest are files the script refers to by path.
 std::string resource_script(const BuildStrings& strings, const std::filesystem::path& icon,
