@@ -1,7 +1,7 @@
 // The Windows tool running a program (the signer, osslsigncode.exe): every argument arrives as
 // it was given, whatever it holds; the program's output comes back through the pipe with its
 // exit code; a time limit ends a program that runs on; a program that is not there is named in
-// the error. The program run is the tests' command-line program, which reports its arguments.
+// the error, and one named without ".exe" is found. The program run is the tests' command-line program, which reports its arguments.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -52,8 +52,9 @@ TEST(ToolProcessTest, ATimeLimitEndsAProgramThatRunsOn) {
 
 TEST(ToolProcessTest, AProgramThatIsNotThereIsNamed) {
     EXPECT_FALSE(on_path("kelvor-no-such-program"));
+    std::string output;
     try {
-        program_output("signing", {"kelvor-no-such-program", "sign"});
+        program_output_apart_from_terminal("signing", {"kelvor-no-such-program", "sign"}, output, 60);
         FAIL() << "a missing program started";
     } catch (const ToolError& error) {
         EXPECT_STREQ(error.what(), "signing: cannot start kelvor-no-such-program: No such file or directory");
@@ -65,7 +66,9 @@ TEST(ToolProcessTest, AProgramIsFoundWithoutItsExtension) {
     ASSERT_EQ(name.substr(name.size() - 4), ".exe");
     name.resize(name.size() - 4);
     EXPECT_TRUE(on_path(name));
-    EXPECT_EQ(program_output("echoing", {name, "echo", "0", "x"}), "arg 1 0065 0063 0068 006f\r\narg 2 0030\r\narg 3 0078\r\n");
+    std::string output;
+    EXPECT_EQ(program_output_apart_from_terminal("echoing", {name, "echo", "0", "x"}, output, 60), 0);
+    EXPECT_EQ(output, "arg 1 0065 0063 0068 006f\r\narg 2 0030\r\narg 3 0078\r\n");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // blocked in every thread of the tool but one, which waits for them (interruption_posix.cpp);
 // on Windows a console control handler takes Ctrl-C, Ctrl-Break and a closed console on a
 // thread that the system makes for it (interruption_windows.cpp). Either way that thread ends
-// the program the tool is running (the linker, the signer) and waits for it, closes the files
+// the program the tool is running (the signer) and waits for it, closes the files
 // being written, removes the temporary files and directories recorded here and ends the tool
 // as an interrupted program ends: by the same signal with its default action, or with
 // STATUS_CONTROL_C_EXIT. A signal that was ignored when the tool started stays ignored.

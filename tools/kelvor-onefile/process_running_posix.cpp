@@ -1,6 +1,5 @@
 // Running programs on POSIX: posix_spawnp, a pipe read with poll for a time limit, waitpid.
 #include "process_running.h"
-#include "process_running_system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,29 +37,19 @@ namespace {
 
 // Starts the program with this thread's blocked signals unblocked again (it would inherit
 // them, and an interruption could not end it) and records it for the clean-up of an
-// interrupted run; output_descriptor, when given, becomes its standard output. A program
-// started apart from the terminal reads /dev/null and runs in a session of its own, with its
-// standard error joined to its output: it cannot open /dev/tty to prompt and wait for an
-// answer. (An interruption still reaches it: the tool passes it on.) A program given a
-// directory of its own runs there, with TMPDIR set to it.
-pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor,
-                    bool apart_from_terminal = false, const std::filesystem::path& own_directory = {}) {
+// interrupted run. Given output_descriptor, the program is apart from the terminal: it reads
+// /dev/null and runs in a session of its own, with its standard output and error joined in
+// that descriptor, so it cannot open /dev/tty to prompt and wait for an answer. (An
+// interruption still reaches it: the tool passes it on.)
+pid_t start_program(const std::string& step, const std::vector<std::string>& arguments, int output_descriptor = -1) {
+    const bool apart_from_terminal = output_descriptor >= 0;
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (own_directory.empty() || std::string(*variable).rfind("TMPDIR=", 0) != 0) variables.push_back(*variable);
-    }
-    if (!own_directory.empty()) variables.push_back("TMPDIR=.");
-    std::vector<char*> envp;
-    for (auto& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!own_directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, own_directory.c_str());
-    if (output_descriptor >= 0) posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
     if (apart_from_terminal) {
+        posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, output_descriptor, STDERR_FILENO);
     }
@@ -72,7 +61,7 @@ pid_t start_program(const std::string& step, const std::vector<std::string>& arg
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | (apart_from_terminal ? POSIX_SPAWN_SETSID : 0));
     pid_t child = 0;
     TemporariesLock held;
-    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
+    const int started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     // posix_spawnp returns the error (of the program's exec too) rather than setting errno.
@@ -92,18 +81,18 @@ int wait_for(pid_t child) {
 
 }  // namespace
 
-int run_and_wait(const std::string& step, const std::vector<std::string>& arguments,
-                 const std::filesystem::path& own_directory) {
-    return wait_for(start_program(step, arguments, -1, false, own_directory));
+void run_program(const std::string& step, const std::vector<std::string>& arguments) {
+    const int status = wait_for(start_program(step, arguments));
+    if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
 }
 
-std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
-                                   std::string& output, bool apart_from_terminal, int timeout_seconds) {
+std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                                      std::string& output, int timeout_seconds) {
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw ToolError(step + ": cannot make a pipe: " + std::strerror(errno));
     pid_t child = 0;
     try {
-        child = start_program(step, arguments, pipe_ends[1], apart_from_terminal);
+        child = start_program(step, arguments, pipe_ends[1]);
     } catch (...) {
         close(pipe_ends[0]);
         close(pipe_ends[1]);
@@ -115,17 +104,15 @@ std::optional<int> run_with_output(const std::string& step, const std::vector<st
     bool timed_out = false;
     char buffer[65536];
     for (;;) {
-        if (timeout_seconds > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            pollfd reading{pipe_ends[0], POLLIN, 0};
-            const int ready = left > 0 ? poll(&reading, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready == 0 && Clock::now() >= deadline) {
-                timed_out = true;
-                break;
-            }
-            if (ready == 0) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd reading{pipe_ends[0], POLLIN, 0};
+        const int ready = left > 0 ? poll(&reading, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0 && Clock::now() >= deadline) {
+            timed_out = true;
+            break;
         }
+        if (ready == 0) continue;
         const ssize_t count = read(pipe_ends[0], buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;

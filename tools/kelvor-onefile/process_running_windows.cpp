@@ -3,10 +3,8 @@
 // split back into exactly the arguments given; a pipe read while the program runs, with a
 // time limit; the process handle recorded for the clean-up of an interrupted run.
 #include "process_running.h"
-#include "process_running_system.h"
 
 #include <chrono>
-#include <cwchar>
 #include <windows.h>
 
 #include "interruption.h"
@@ -72,70 +70,37 @@ std::wstring command_line(const std::vector<std::string>& arguments) {
     return line;
 }
 
-// The tool's environment with TMP, TEMP and TMPDIR set to directory, as a block for
-// CreateProcessW.
-std::wstring environment_in(const fs::path& directory) {
-    std::wstring block;
-    wchar_t* const strings = GetEnvironmentStringsW();
-    for (const wchar_t* variable = strings; *variable != L'\0'; variable += std::wcslen(variable) + 1) {
-        const bool replaced = _wcsnicmp(variable, L"TMP=", 4) == 0 || _wcsnicmp(variable, L"TEMP=", 5) == 0 ||
-                              _wcsnicmp(variable, L"TMPDIR=", 7) == 0;
-        if (!replaced) block.append(variable).push_back(L'\0');
-    }
-    FreeEnvironmentStringsW(strings);
-    for (const wchar_t* name : {L"TMP=", L"TEMP=", L"TMPDIR="}) block.append(name + directory.native()).push_back(L'\0');
-    return block;
-}
-
-// A handle that the program inherits: one of the tool's own standard handles, or NUL.
-HANDLE inheritable(HANDLE handle) {
-    HANDLE copy = nullptr;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-        return nullptr;
-    }
-    return copy;
-}
-
-HANDLE null_device() {
-    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
-struct Streams {
-    HANDLE input = nullptr, output = nullptr, error = nullptr;
-};
-
 [[noreturn]] void cannot_start(const std::string& step, const std::string& program, DWORD error) {
     throw ToolError(step + ": cannot start " + program + ": " + windows_error_text(error));
 }
 
-// Starts the program and records it for the clean-up of an interrupted run. Given streams, it
-// gets those as its standard handles; a program started apart from the terminal has no
-// console at all (DETACHED_PROCESS), so it cannot prompt and wait for an answer.
-HANDLE start_program(const std::string& step, const std::vector<std::string>& arguments, const Streams* streams,
-                     bool apart_from_terminal = false, const fs::path& own_directory = {}) {
+// Starts the program and records it for the clean-up of an interrupted run. Given an output
+// handle, the program is apart from the terminal: it reads NUL, writes its standard output and
+// error there and has no console at all (DETACHED_PROCESS), so it cannot prompt and wait for
+// an answer; otherwise it inherits the tool's console and standard handles.
+HANDLE start_program(const std::string& step, const std::vector<std::string>& arguments, HANDLE output = nullptr) {
     const auto program = program_file(arguments[0]);
     if (!program) cannot_start(step, arguments[0], ERROR_FILE_NOT_FOUND);
     std::wstring line = command_line(arguments);
-    std::wstring environment = own_directory.empty() ? L"" : environment_in(own_directory);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (streams) {
+    HANDLE input = nullptr;
+    if (output != nullptr) {
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                            nullptr);
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = streams->input;
-        startup.hStdOutput = streams->output;
-        startup.hStdError = streams->error;
+        startup.hStdInput = input;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
     }
-    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (apart_from_terminal ? DETACHED_PROCESS : 0);
     PROCESS_INFORMATION started{};
     TemporariesLock held;
-    if (!CreateProcessW(program->c_str(), line.data(), nullptr, nullptr, streams != nullptr, flags,
-                        environment.empty() ? nullptr : environment.data(),
-                        own_directory.empty() ? nullptr : own_directory.c_str(), &startup, &started)) {
-        cannot_start(step, arguments[0], GetLastError());
-    }
+    const BOOL made = CreateProcessW(program->c_str(), line.data(), nullptr, nullptr, output != nullptr,
+                                     output != nullptr ? DETACHED_PROCESS : 0, nullptr, nullptr, &startup, &started);
+    const DWORD error = GetLastError();
+    if (input != nullptr && input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (!made) cannot_start(step, arguments[0], error);
     CloseHandle(started.hThread);
     held.record_child(started.hProcess);
     return started.hProcess;
@@ -169,40 +134,35 @@ bool read_available(HANDLE pipe, std::string& output) {
 
 bool on_path(const std::string& program) { return program_file(program).has_value(); }
 
-int run_and_wait(const std::string& step, const std::vector<std::string>& arguments,
-                 const std::filesystem::path& own_directory) {
-    return wait_for(start_program(step, arguments, nullptr, false, own_directory));
+void run_program(const std::string& step, const std::vector<std::string>& arguments) {
+    const int status = wait_for(start_program(step, arguments));
+    if (status != 0) throw ToolError(step + " failed: " + arguments[0] + " exited with " + std::to_string(status));
 }
 
-std::optional<int> run_with_output(const std::string& step, const std::vector<std::string>& arguments,
-                                   std::string& output, bool apart_from_terminal, int timeout_seconds) {
+std::optional<int> program_output_apart_from_terminal(const std::string& step, const std::vector<std::string>& arguments,
+                                                      std::string& output, int timeout_seconds) {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE reading = nullptr, writing = nullptr;
     if (!CreatePipe(&reading, &writing, &inherited, 0)) {
         throw ToolError(step + ": cannot make a pipe: " + windows_error_text(GetLastError()));
     }
     SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
-    Streams streams{apart_from_terminal ? null_device() : inheritable(GetStdHandle(STD_INPUT_HANDLE)), writing,
-                    apart_from_terminal ? writing : inheritable(GetStdHandle(STD_ERROR_HANDLE))};
     HANDLE child = nullptr;
     try {
-        child = start_program(step, arguments, &streams, apart_from_terminal);
+        child = start_program(step, arguments, writing);
     } catch (...) {
-        for (HANDLE handle : {reading, writing, streams.input, apart_from_terminal ? nullptr : streams.error}) {
-            if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        }
+        CloseHandle(reading);
+        CloseHandle(writing);
         throw;
     }
-    for (HANDLE handle : {writing, streams.input, apart_from_terminal ? nullptr : streams.error}) {
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
+    CloseHandle(writing);
     // The pipe breaks when the program ends (or closes its end), so the time limit holds while
     // it reads: a program still running then is ended, and has ended before this returns.
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
     bool timed_out = false;
     while (read_available(reading, output)) {
-        if (timeout_seconds > 0 && Clock::now() >= deadline) {
+        if (Clock::now() >= deadline) {
             timed_out = true;
             break;
         }
