@@ -151,13 +151,18 @@ void rename_file_over(const fs::path& file, const fs::path& target) {
 }
 
 // MoveFileExW renames a directory only to a name that is free: an empty directory in the way
-// is removed first, as rename(2) replaces it. A directory with anything in it stays, and the
-// rename fails.
+// is removed first, as rename(2) replaces it, and made again should the rename still fail. A
+// directory with anything in it stays, and the rename fails.
 void rename_directory(const fs::path& directory, const fs::path& target) {
     if (MoveFileExW(directory.c_str(), target.c_str(), 0)) return;
     DWORD error = GetLastError();
-    if (name_taken(error) || error == ERROR_ACCESS_DENIED) {
-        if (RemoveDirectoryW(target.c_str()) && MoveFileExW(directory.c_str(), target.c_str(), 0)) return;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool directory_in_the_way = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (directory_in_the_way && RemoveDirectoryW(target.c_str())) {
+        if (MoveFileExW(directory.c_str(), target.c_str(), 0)) return;
+        error = GetLastError();
+        CreateDirectoryW(target.c_str(), nullptr);
+    } else if (directory_in_the_way) {
         error = GetLastError();
     }
     cannot("write", target, error);
