@@ -10,6 +10,7 @@
 #include "interruption.h"
 #include "tool_error.h"
 #include "utf8_paths.h"
+#include "windows_argument_quoting.h"
 #include "windows_error_text.h"
 
 namespace kelvor {
@@ -38,34 +39,10 @@ std::optional<fs::path> program_file(const std::string& program) {
     return std::nullopt;
 }
 
-bool needs_quotes(const std::wstring& argument) {
-    return argument.empty() || argument.find_first_of(L" \t\n\v\"") != std::wstring::npos;
-}
-
-// The rule of CommandLineToArgvW and the C runtimes: backslashes count only before a quote,
-// so a run of n of them becomes 2n + 1 before a quote in the argument, 2n before the closing
-// quote, and stays n elsewhere.
-std::wstring quoted(const std::wstring& argument) {
-    if (!needs_quotes(argument)) return argument;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(2 * backslashes, L'\\');
-    return out + L"\"";
-}
-
 std::wstring command_line(const std::vector<std::string>& arguments) {
     std::wstring line;
     for (const auto& argument : arguments) {
-        line += (line.empty() ? L"" : L" ") + quoted(path_from_utf8(argument).native());
+        line += (line.empty() ? L"" : L" ") + quote_argument(path_from_utf8(argument).native());
     }
     return line;
 }

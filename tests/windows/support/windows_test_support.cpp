@@ -261,23 +261,6 @@ ProcessResult run_through_pipes(const ProcessOptions& options, const std::string
     return result;
 }
 
-std::wstring quote_argument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(2 * backslashes, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
 
 std::string first_difference(const std::string& actual, const std::string& expected) {
     if (actual == expected) return {};

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "windows_argument_quoting.h"
+
 namespace kelvor::testing {
 
 std::wstring widen(const std::string& utf8);
@@ -84,8 +86,8 @@ ProcessResult run_process(const ProcessOptions& options);
 // runs. Waits as RunningProcess::wait does; throws when it cannot start.
 ProcessResult run_through_pipes(const ProcessOptions& options, const std::string& input);
 
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
-std::wstring quote_argument(const std::wstring& argument);
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged: the tool's own.
+using kelvor::quote_argument;
 
 // Empty when the two byte strings are equal; otherwise where and how they first differ, short
 // enough to read (large payload contents would drown a plain comparison).
