@@ -40,6 +40,7 @@
 #include <map>
 #include <string>
 
+#include "command_line/process_start.h"
 #include "file_tree_walk.h"
 
 extern "C" __declspec(dllimport) const wchar_t* probe_dependency_origin();
@@ -174,16 +175,9 @@ DWORD run_again(const std::wstring& arguments, bool wait) {
         command_line += L" " + arguments.substr(start, end - start);
         start = end + 1;
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        return 0xFFFFFFFF;
-    }
+    // Started the way the launcher starts its child.
+    PROCESS_INFORMATION process;
+    if (!start_with_standard_handles(self, command_line.data(), 0, &process)) return 0xFFFFFFFF;
     DWORD code = 0;
     if (wait) {
         WaitForSingleObject(process.hProcess, INFINITE);
