@@ -102,20 +102,23 @@ function(kelvor_pack_payload)
 endfunction()
 
 # The tool's arguments for an application (app: a DLL's path) or an ordinary program (exe: its
-# path relative to dir) and the files below dir, and the files they are made from, as
-# dependencies. caller names the function for messages.
+# path relative to dir) and the files below dir, with the directory of the runner DLL and the
+# prebuilt launchers, and the files they are made from, as dependencies. caller names the
+# function for messages.
 function(_kelvor_inputs out_args out_depends app exe dir caller)
+  _kelvor_read_linking()
+  set(_args --launcher-dir "${KELVOR_ONEFILE_LAUNCHER_DIR}")
   if(exe)
     if(app OR NOT dir)
       message(FATAL_ERROR "${caller}: EXE takes a program's path relative to DIR, and no APP")
     endif()
     _kelvor_one_element(_exe_argument "${exe}")
-    set(_args --exe "${_exe_argument}" --launcher-dir "${KELVOR_ONEFILE_LAUNCHER_DIR}")
+    list(APPEND _args --exe "${_exe_argument}")
     set(_depends "${KELVOR_ONEFILE_LAUNCHER_DIR}/${KELVOR_RUNNER_NAME}.dll")
   else()
     _kelvor_absolute(_app "${app}")
     _kelvor_one_element(_app_argument "${_app}")
-    set(_args --app "${_app_argument}")
+    list(APPEND _args --app "${_app_argument}")
     set(_depends "")
     if(_app MATCHES "^\\$<")
       set(_depends "${_app}")
@@ -259,9 +262,6 @@ function(kelvor_add_onefile)
     set(_prebuilt "${KELVOR_PREBUILT_GUI_NAME}.exe")
   endif()
   list(APPEND _args --cpu "${_cpu}")
-  if(NOT arg_EXE)  # an ordinary program's inputs name the directory already
-    list(APPEND _args --launcher-dir "${KELVOR_ONEFILE_LAUNCHER_DIR}")
-  endif()
   if(DEFINED arg_ICON)
     _kelvor_absolute(arg_ICON "${arg_ICON}")
   endif()

@@ -9,8 +9,8 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-const bool image_data_found = find_image_data(reinterpret_cast<const unsigned char*>(&__ImageBase), image_data);
+struct ReadAtStart {
+    ReadAtStart() { find_image_data(reinterpret_cast<const unsigned char*>(&__ImageBase), image_data); }
+} read_at_start;
 
 }  // namespace
-
-bool test_image_data_found() { return image_data_found; }
